@@ -1,0 +1,130 @@
+#include "module/call_frame.hpp"
+
+#include <array>
+#include <exception>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "module/convert.hpp"
+#include "module/errors.hpp"
+#include "module/refs.hpp"
+
+namespace velmora::module {
+namespace {
+
+using Slots = std::array<PyObject*, api::kMaxParams>;  // borrowed; null = not given
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'"
+std::string quoted_list(const api::FunctionSpec& spec, const Slots& slots) {
+    std::string names;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < spec.param_count; ++i) total += slots[i] == nullptr;
+    std::size_t seen = 0;
+    for (std::size_t i = 0; i < spec.param_count; ++i) {
+        if (slots[i] != nullptr) continue;
+        if (seen != 0) {
+            if (total > 2) names += ',';
+            names += seen == total - 1 ? " and " : " ";
+        }
+        names += '\'';
+        names += spec.params[i].name;
+        names += '\'';
+        ++seen;
+    }
+    return names;
+}
+
+// Matches positional and keyword arguments against the parameter list; all parameters are
+// required and may be given either way.
+bool bind_arguments(const api::FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                    Slots& slots) {
+    const auto count = static_cast<Py_ssize_t>(spec.param_count);
+    if (nargs > count) {
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", spec.name, count, nargs,
+                     nargs == 1 ? "was" : "were");
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) slots[static_cast<std::size_t>(i)] = args[i];
+
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);  // borrowed
+        std::size_t index = spec.param_count;
+        for (std::size_t i = 0; i < spec.param_count; ++i) {
+            if (PyUnicode_CompareWithASCIIString(keyword, spec.params[i].name) == 0) {
+                index = i;
+                break;
+            }
+        }
+        if (index == spec.param_count) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", spec.name, keyword);
+            return false;
+        }
+        if (slots[index] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", spec.name,
+                         spec.params[index].name);
+            return false;
+        }
+        slots[index] = args[nargs + k];
+    }
+
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < spec.param_count; ++i) missing += slots[i] == nullptr;
+    if (missing != 0) {
+        const std::string names = quoted_list(spec, slots);
+        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", spec.name, missing,
+                     missing == 1 ? "argument" : "arguments", names.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool convert_arguments(const api::FunctionSpec& spec, const Slots& slots, api::Arguments& converted) {
+    for (std::size_t i = 0; i < spec.param_count; ++i) {
+        const api::Param& param = spec.params[i];
+        const bool ok = param.kind == api::ParamKind::Number
+                            ? float_argument(slots[i], &converted.numbers[i])
+                            : float_sequence_argument(slots[i], &converted.sequences[i]);
+        if (!ok) {
+            prefix_argument_error(param.name);
+            ensure_error_set();
+            return false;
+        }
+    }
+    return true;
+}
+
+PyObject* to_python(const api::Value& value) {
+    if (const double* number = std::get_if<double>(&value)) return float_result(*number);
+    return float_list_result(std::get<std::vector<double>>(value));
+}
+
+}  // namespace
+
+PyObject* call_frame(const api::FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames) noexcept {
+    // The interpreter lock is held for the whole call; it is not released around the model.
+    try {
+        Slots slots{};
+        if (!bind_arguments(spec, args, nargs, kwnames, slots)) return nullptr;
+        api::Arguments converted;
+        if (!convert_arguments(spec, slots, converted)) return nullptr;
+
+        const CalcResult<api::Value> result = spec.run(converted);
+        if (!result) {
+            PyErr_SetString(PyExc_RuntimeError, result.error());
+            return nullptr;
+        }
+        PyObject* out = to_python(result.value());
+        if (out == nullptr) ensure_error_set();
+        return out;
+    } catch (const std::exception& error) {
+        raise_panic(error.what());
+    } catch (...) {
+        raise_panic(kPanicMessage);
+    }
+    return nullptr;
+}
+
+}  // namespace velmora::module

@@ -1,0 +1,81 @@
+#include "module/convert.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "module/refs.hpp"
+
+namespace velmora::module {
+namespace {
+
+// The capacity reserved from a sequence's __len__ is capped: a __len__ may be wrong (or huge), and
+// the vector grows as needed anyway.
+constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 20;
+
+void set_not_sequence_error(PyObject* object) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+    Owned name(PyObject_GetAttrString(type, "__qualname__"));
+    if (name && PyUnicode_Check(name.get())) {
+        PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'Sequence'", name.get());
+    } else {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", Py_TYPE(object)->tp_name);
+    }
+}
+
+}  // namespace
+
+bool float_argument(PyObject* object, double* out) {
+    if (PyFloat_CheckExact(object)) {
+        *out = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred()) return false;
+    *out = value;
+    return true;
+}
+
+bool float_sequence_argument(PyObject* object, std::vector<double>* out) {
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(object)) {
+        set_not_sequence_error(object);
+        return false;
+    }
+    Py_ssize_t capacity = PySequence_Size(object);
+    if (capacity == -1) {
+        PyErr_Clear();
+        capacity = 0;
+    }
+    out->clear();
+    out->reserve(static_cast<std::size_t>(std::min(capacity, kMaxReserve)));
+
+    Owned iterator(PyObject_GetIter(object));
+    if (!iterator) return false;
+    while (true) {
+        Owned item(PyIter_Next(iterator.get()));
+        if (!item) break;
+        double value;
+        if (!float_argument(item.get(), &value)) return false;
+        out->push_back(value);
+    }
+    return !PyErr_Occurred();
+}
+
+PyObject* float_result(double value) { return PyFloat_FromDouble(value); }
+
+PyObject* float_list_result(const std::vector<double>& values) {
+    Owned list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (item == nullptr) return nullptr;  // the list (with null slots) is released by its holder
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+    }
+    return list.release();
+}
+
+}  // namespace velmora::module

@@ -1,0 +1,27 @@
+// Python exceptions raised by the boundary.
+#pragma once
+
+#include <Python.h>
+
+namespace velmora::module {
+
+inline constexpr const char kPanicMessage[] = "uncaught panic at ffi boundary";
+
+// The module's panic exception type (a BaseException subclass), created once at import.
+// Returns a borrowed reference, or null before the module exists.
+PyObject* panic_exception_type();
+
+// Creates the panic exception type; returns a new reference or null with an error set.
+PyObject* create_panic_exception_type();
+
+// Raises the panic exception with `message`; if that is impossible, stops the process.
+void raise_panic(const char* message) noexcept;
+
+// If the pending error is exactly a TypeError, replaces it by
+// TypeError("argument '<name>': <message>") with the same cause; other errors pass unchanged.
+void prefix_argument_error(const char* name) noexcept;
+
+// Sets SystemError "attempted to fetch exception but none was set" if no error is pending.
+void ensure_error_set() noexcept;
+
+}  // namespace velmora::module

@@ -1,0 +1,141 @@
+#include "module/module.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "models/functions.hpp"
+#include "module/call_frame.hpp"
+#include "module/errors.hpp"
+#include "module/refs.hpp"
+
+namespace velmora::module {
+namespace {
+
+constexpr const char kModuleDoc[] =
+    "Point-lens microlensing magnification of extended sources: uniform disks, thin rings, "
+    "limb-darkened disks and radial flux maps.";
+
+constexpr std::size_t kFunctionCount = std::tuple_size_v<std::remove_cvref_t<decltype(api::kFunctions)>>;
+
+// One entry point per function, all running the same call frame on their row of the table.
+template <std::size_t I>
+PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return call_frame(api::kFunctions[I], args, nargs, kwnames);
+}
+
+template <std::size_t... I>
+std::array<PyMethodDef, sizeof...(I)> make_method_table(std::index_sequence<I...>) {
+    return {{PyMethodDef{api::kFunctions[I].name,
+                         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<I>)),
+                         METH_FASTCALL | METH_KEYWORDS, api::kFunctions[I].doc}...}};
+}
+
+// Process-wide state, filled once at the first import (with the interpreter lock held).
+struct ModuleState {
+    std::atomic<std::int64_t> interpreter_id{-1};  // the interpreter that imported us first
+    PyObject* module = nullptr;                    // the module object, kept for the process
+};
+
+ModuleState& state() {
+    static ModuleState instance;
+    return instance;
+}
+
+PyModuleDef& definition() {
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT,
+        "velmora",   // m_name
+        kModuleDoc,  // m_doc
+        0,           // m_size
+        nullptr,     // m_methods: functions are added one by one, in order
+        nullptr,     // m_slots
+        nullptr,     // m_traverse
+        nullptr,     // m_clear
+        nullptr,     // m_free
+    };
+    return def;
+}
+
+// Appends the function's __name__ to __all__ (creating the list) and sets the attribute.
+bool add_function(PyObject* module, PyObject* function) {
+    Owned name(PyObject_GetAttrString(function, "__name__"));
+    if (!name) return false;
+    PyObject* dict = PyModule_GetDict(module);  // borrowed
+    PyObject* all = PyDict_GetItemString(dict, "__all__");  // borrowed
+    if (all == nullptr) {
+        Owned created(PyList_New(0));
+        if (!created || PyDict_SetItemString(dict, "__all__", created.get()) < 0) return false;
+        all = created.get();  // the module dict keeps it alive
+    }
+    if (!PyList_Check(all) || PyList_Append(all, name.get()) < 0) {
+        PyErr_SetString(PyExc_ImportError, "could not append __name__ to __all__");
+        return false;
+    }
+    return PyObject_SetAttr(module, name.get(), function) == 0;
+}
+
+// Adds the functions in registration order, then the panic exception type.
+bool populate(PyObject* module) {
+    static std::array<PyMethodDef, kFunctionCount> methods =
+        make_method_table(std::make_index_sequence<kFunctionCount>{});
+    Owned module_name(PyModule_GetNameObject(module));
+    if (!module_name) return false;
+    for (PyMethodDef& method : methods) {
+        Owned function(PyCMethod_New(&method, module, module_name.get(), nullptr));
+        if (!function || !add_function(module, function.get())) return false;
+    }
+    Owned panic(create_panic_exception_type());
+    return panic && PyObject_SetAttrString(module, "PanicException", panic.get()) == 0;
+}
+
+PyObject* create_module() {
+    PyInterpreterState* interpreter = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interpreter);
+    if (id == -1) {
+        ensure_error_set();
+        return nullptr;
+    }
+    // Claim the process for the first interpreter; every other interpreter is refused, since the
+    // module object and the panic type are shared process-wide.
+    std::int64_t expected = -1;
+    if (!state().interpreter_id.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError, "velmora does not yet support subinterpreters");
+        return nullptr;
+    }
+
+    if (state().module != nullptr) {
+        Py_INCREF(state().module);
+        return state().module;
+    }
+
+    Owned module(PyModule_Create2(&definition(), 1013));
+    if (!module) return nullptr;
+#if PY_VERSION_HEX >= 0x030D0000 && defined(Py_GIL_DISABLED)
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) return nullptr;
+#endif
+    if (!populate(module.get())) return nullptr;
+
+    if (state().module == nullptr) state().module = module.release();
+    Py_INCREF(state().module);
+    return state().module;
+}
+
+}  // namespace
+
+PyObject* initialise() noexcept {
+    try {
+        return create_module();
+    } catch (const std::exception& error) {
+        raise_panic(error.what());
+    } catch (...) {
+        raise_panic(kPanicMessage);
+    }
+    return nullptr;
+}
+
+}  // namespace velmora::module

@@ -1,0 +1,114 @@
+#include "numerics/ellip/legendre.hpp"
+
+#include <cmath>
+#include <cstddef>
+
+#include "numerics/ellip/carlson.hpp"
+
+namespace velmora {
+namespace {
+
+constexpr double kHalfPi = 1.5707963267948966;  // π/2
+constexpr double kLn4 = 1.3862943611198906;     // ln 4
+constexpr double kEpsilon = 2.220446049250313e-16;  // 2^-52, the double epsilon
+
+// Cephes' minimax fits for the complete integrals (ellpk.c, ellpe.c), coefficients from the
+// highest power down, for 0 < x = 1 − m ≤ 1:
+//   K = P_K(x) − ln(x)·Q_K(x),   E = P_E(x) − ln(x)·x·Q_E(x).
+constexpr double kKP[] = {
+    0.00013798286460627325, 0.002280257240058756, 0.007974040132204152, 0.00985821379021226,
+    0.006874896874499499,   0.006189010336376876, 0.008790782739527438, 0.014938044891680526,
+    0.0308851465246712,     0.09657359028116902,  1.3862943611198906,
+};
+constexpr double kKQ[] = {
+    2.940789550485985e-05, 0.0009141847238659173, 0.005940583037531678, 0.01548505166497624,
+    0.023908960271592488,  0.030120471522760404,  0.037377431417382326, 0.04882803475709983,
+    0.07031249969639575,   0.12499999999987083,   0.5,
+};
+constexpr double kEP[] = {
+    0.0001535525773010133, 0.0025088849216360204, 0.008687868165658896, 0.010735094905607619,
+    0.007773954925167871,  0.007583952894135147,  0.011568843681057412, 0.021831799601555724,
+    0.05680519456178606,   0.44314718056099084,   1.0,
+};
+constexpr double kEQ[] = {
+    3.2795489857648585e-05, 0.0010096279267935672, 0.006506094899769275, 0.016886216399331133,
+    0.026176974245449364,   0.03348339048882249,   0.04271809265189315,  0.0585936634471101,
+    0.09374999971976443,    0.2499999999998883,
+};
+
+template <std::size_t N>
+constexpr double horner(const double (&coefficients)[N], double x) {
+    double acc = coefficients[0];
+    for (std::size_t i = 1; i < N; ++i) acc = acc * x + coefficients[i];
+    return acc;
+}
+
+// K from the complementary parameter x = 1 − m, 0 < x ≤ 1 (x may be NaN).
+double ellipk_complement(double x) {
+    // Below the double epsilon the polynomial terms are beyond the last digit: K ~ ln 4 − ln(x)/2.
+    if (x < kEpsilon) return kLn4 - 0.5 * std::log(x);
+    return horner(kKP, x) - std::log(x) * horner(kKQ, x);
+}
+
+}  // namespace
+
+CalcResult<double> ellipk(double m) {
+    if (m > 1.0) return Failure{"ellipk: m must be less than 1."};
+    if (m == 1.0) return HUGE_VAL;
+    if (m == 0.0) return kHalfPi;
+    // Negative parameter: K(m) = K(m') / √(1 − m) with m' = m/(m − 1) in (0, 1), whose complement
+    // 1 − m' = 1/(1 − m) is formed directly (1 − m' would cancel for large |m|). The fit is made
+    // for 0 < x ≤ 1 and is useless beyond it (it would give K(−5) < 0).
+    if (m < 0.0) {
+        const double one_minus_m = 1.0 - m;
+        return ellipk_complement(1.0 / one_minus_m) / std::sqrt(one_minus_m);
+    }
+    return ellipk_complement(1.0 - m);
+}
+
+CalcResult<double> ellipe(double m) {
+    if (m > 1.0) return Failure{"ellipe: m must be less than 1."};
+    if (m == 1.0) return 1.0;
+    if (m == 0.0) return kHalfPi;
+    // Negative parameter: E(m) = √(1 − m) · E(m/(m − 1)), which maps m < 0 into (0, 1).
+    double scale = 1.0;
+    while (m < 0.0) {
+        scale = scale * std::sqrt(1.0 - m);
+        m = m / (m - 1.0);
+    }
+    const double x = 1.0 - m;
+    return scale * (horner(kEP, x) - std::log(x) * x * horner(kEQ, x));
+}
+
+CalcResult<double> ellippi(double n, double m) {
+    if (m >= 1.0) return Failure{"ellippi: m must be less than 1."};
+    if (n > 1.0) return Failure{"ellippi: n must be less than 1."};
+    if (n == 0.0) {
+        if (m == 0.0) return kHalfPi;
+        return ellipk(m);
+    }
+    const double c = 1.0 - m;
+    if (n < 0.0) {
+        // Negative characteristic: with q = 1 − n and d = m − n, Π is written through K and the
+        // Carlson integrals with the positive p = c/q (no principal value needed):
+        //   Π(n, m) = m K/d − c·[(RF(0, c, 1) + (d/q)·RJ(0, c, 1, c/q)/3)·n/q]/d.
+        const double q = 1.0 - n;
+        const CalcResult<double> rf = elliprf(0.0, c, 1.0);
+        if (!rf) return rf;
+        const CalcResult<double> rj = elliprj(0.0, c, 1.0, c / q);
+        if (!rj) return rj;
+        const CalcResult<double> k = ellipk(m);
+        if (!k) return k;
+        const double d = m - n;
+        const double t = ((*rf + ((d / q) * *rj) / 3.0) * n) / q;
+        return (m * *k) / d - (c * t) / d;
+    }
+    // 0 < n ≤ 1: Π(n, m) = RF(0, 1 − m, 1) + n/3 · RJ(0, 1 − m, 1, 1 − n)   (DLMF 19.25.2).
+    const CalcResult<double> rf = elliprf(0.0, c, 1.0);
+    if (!rf) return rf;
+    const CalcResult<double> rj = elliprj(0.0, c, 1.0, 1.0 - n);
+    if (!rj) return rj;
+    return *rf + (n * *rj) / 3.0;
+}
+
+}  // namespace velmora

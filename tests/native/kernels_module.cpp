@@ -1,0 +1,223 @@
+// _velmora_kernels: a private test-only extension that exposes the numerical kernels to pytest,
+// so that they can be checked directly against mpmath. Not part of velmora's API.
+#include <Python.h>
+
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "numerics/derivative/central_difference.hpp"
+#include "numerics/ellip/carlson.hpp"
+#include "numerics/ellip/legendre.hpp"
+#include "numerics/interp/linear.hpp"
+#include "numerics/quadrature/tanh_sinh.hpp"
+
+namespace {
+
+using velmora::CalcResult;
+
+PyObject* to_python(const CalcResult<double>& r) {
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    return PyFloat_FromDouble(*r);
+}
+
+PyObject* py_elliprf(PyObject*, PyObject* args) {
+    double x, y, z;
+    if (!PyArg_ParseTuple(args, "ddd", &x, &y, &z)) return nullptr;
+    return to_python(velmora::elliprf(x, y, z));
+}
+PyObject* py_elliprc(PyObject*, PyObject* args) {
+    double x, y;
+    if (!PyArg_ParseTuple(args, "dd", &x, &y)) return nullptr;
+    return to_python(velmora::elliprc(x, y));
+}
+PyObject* py_elliprd(PyObject*, PyObject* args) {
+    double x, y, z;
+    if (!PyArg_ParseTuple(args, "ddd", &x, &y, &z)) return nullptr;
+    return to_python(velmora::elliprd(x, y, z));
+}
+PyObject* py_elliprj(PyObject*, PyObject* args) {
+    double x, y, z, p;
+    if (!PyArg_ParseTuple(args, "dddd", &x, &y, &z, &p)) return nullptr;
+    return to_python(velmora::elliprj(x, y, z, p));
+}
+PyObject* py_ellipk(PyObject*, PyObject* args) {
+    double m;
+    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
+    return to_python(velmora::ellipk(m));
+}
+PyObject* py_ellipe(PyObject*, PyObject* args) {
+    double m;
+    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
+    return to_python(velmora::ellipe(m));
+}
+PyObject* py_ellippi(PyObject*, PyObject* args) {
+    double n, m;
+    if (!PyArg_ParseTuple(args, "dd", &n, &m)) return nullptr;
+    return to_python(velmora::ellippi(n, m));
+}
+
+// Calls a Python function of one float. The first Python exception is kept (later calls are
+// skipped and give NaN) and raised when the kernel returns.
+struct PyFunction {
+    PyObject* callable;
+    bool failed = false;
+    double operator()(double x) {
+        if (failed) return NAN;
+        PyObject* arg = PyFloat_FromDouble(x);
+        PyObject* out = arg ? PyObject_CallOneArg(callable, arg) : nullptr;
+        Py_XDECREF(arg);
+        if (out == nullptr) {
+            failed = true;
+            return NAN;
+        }
+        const double v = PyFloat_AsDouble(out);
+        Py_DECREF(out);
+        if (v == -1.0 && PyErr_Occurred()) failed = true;
+        return v;
+    }
+};
+
+PyObject* py_integrate(PyObject*, PyObject* args) {
+    PyObject* f;
+    double a, b, target;
+    if (!PyArg_ParseTuple(args, "Oddd", &f, &a, &b, &target)) return nullptr;
+    PyFunction fn{f};
+    const velmora::QuadratureOutput out = velmora::integrate(fn, a, b, target);
+    if (fn.failed) return nullptr;
+    return Py_BuildValue("(ddI)", out.integral, out.error_estimate, static_cast<unsigned>(out.function_evaluations));
+}
+
+// sderivative(f, x, step=None, failing=False): with failing, f's value None counts as a failed
+// CalcResult (the path of the ring magnification's errors).
+PyObject* py_sderivative(PyObject*, PyObject* args) {
+    PyObject* f;
+    double x;
+    PyObject* step_obj = Py_None;
+    int failing = 0;
+    if (!PyArg_ParseTuple(args, "Od|Op", &f, &x, &step_obj, &failing)) return nullptr;
+    std::optional<double> step;
+    if (step_obj != Py_None) {
+        step = PyFloat_AsDouble(step_obj);
+        if (*step == -1.0 && PyErr_Occurred()) return nullptr;
+    }
+    bool failed = false;
+    double result;
+    if (failing) {
+        auto g = [&](double t) -> CalcResult<double> {
+            PyObject* arg = PyFloat_FromDouble(t);
+            PyObject* out = arg ? PyObject_CallOneArg(f, arg) : nullptr;
+            Py_XDECREF(arg);
+            if (out == nullptr) {
+                failed = true;
+                return velmora::Failure{"test: call failed"};
+            }
+            if (out == Py_None) {
+                Py_DECREF(out);
+                return velmora::Failure{"test: failure"};
+            }
+            const double v = PyFloat_AsDouble(out);
+            Py_DECREF(out);
+            return v;
+        };
+        result = velmora::sderivative(g, x, step);
+    } else {
+        PyFunction fn{f};
+        result = velmora::sderivative(fn, x, step);
+        failed = fn.failed;
+    }
+    if (failed || PyErr_Occurred()) return nullptr;
+    return PyFloat_FromDouble(result);
+}
+
+PyObject* py_cbrt_eps(PyObject*, PyObject*) { return PyFloat_FromDouble(velmora::cbrt_eps()); }
+
+bool to_vector(PyObject* seq, std::vector<double>& out) {
+    PyObject* fast = PySequence_Fast(seq, "expected a sequence");
+    if (fast == nullptr) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const double v = PyFloat_AsDouble(PySequence_Fast_GET_ITEM(fast, i));
+        if (v == -1.0 && PyErr_Occurred()) {
+            Py_DECREF(fast);
+            return false;
+        }
+        out.push_back(v);
+    }
+    Py_DECREF(fast);
+    return true;
+}
+
+// interp(xs, ys, x, mode, fill=0.0), mode one of "linear", "clamp", "fill".
+PyObject* py_interp(PyObject*, PyObject* args) {
+    PyObject *xs_obj, *ys_obj;
+    double x, fill = 0.0;
+    const char* mode_name;
+    if (!PyArg_ParseTuple(args, "OOds|d", &xs_obj, &ys_obj, &x, &mode_name, &fill)) return nullptr;
+    std::vector<double> xs, ys;
+    if (!to_vector(xs_obj, xs) || !to_vector(ys_obj, ys)) return nullptr;
+    const std::string_view mode(mode_name);
+    velmora::Extrapolation extrapolation = velmora::Extrapolation::linear();
+    if (mode == "clamp") {
+        extrapolation = velmora::Extrapolation::clamp();
+    } else if (mode == "fill") {
+        extrapolation = velmora::Extrapolation::filled(fill);
+    } else if (mode != "linear") {
+        PyErr_SetString(PyExc_ValueError, "mode must be 'linear', 'clamp' or 'fill'");
+        return nullptr;
+    }
+    return PyFloat_FromDouble(velmora::interp(xs, ys, x, extrapolation));
+}
+
+// The node table as a list of 7 lists of (weight, abscissa).
+PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
+    PyObject* levels = PyList_New(0);
+    if (levels == nullptr) return nullptr;
+    for (const auto level : velmora::tanh_sinh_nodes::kLevels) {
+        PyObject* items = PyList_New(0);
+        if (items == nullptr || PyList_Append(levels, items) < 0) {
+            Py_XDECREF(items);
+            Py_DECREF(levels);
+            return nullptr;
+        }
+        Py_DECREF(items);
+        for (const auto& node : level) {
+            PyObject* pair = Py_BuildValue("(dd)", node.weight, node.abscissa);
+            if (pair == nullptr || PyList_Append(items, pair) < 0) {
+                Py_XDECREF(pair);
+                Py_DECREF(levels);
+                return nullptr;
+            }
+            Py_DECREF(pair);
+        }
+    }
+    return levels;
+}
+
+PyMethodDef kMethods[] = {
+    {"elliprf", py_elliprf, METH_VARARGS, nullptr},
+    {"elliprc", py_elliprc, METH_VARARGS, nullptr},
+    {"elliprd", py_elliprd, METH_VARARGS, nullptr},
+    {"elliprj", py_elliprj, METH_VARARGS, nullptr},
+    {"ellipk", py_ellipk, METH_VARARGS, nullptr},
+    {"ellipe", py_ellipe, METH_VARARGS, nullptr},
+    {"ellippi", py_ellippi, METH_VARARGS, nullptr},
+    {"integrate", py_integrate, METH_VARARGS, nullptr},
+    {"sderivative", py_sderivative, METH_VARARGS, nullptr},
+    {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},
+    {"interp", py_interp, METH_VARARGS, nullptr},
+    {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_velmora_kernels", "velmora's numerical kernels, for its tests.",
+                       -1, kMethods, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__velmora_kernels(void) { return PyModule_Create(&kModule); }
