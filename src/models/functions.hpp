@@ -43,6 +43,6 @@ struct FunctionSpec {
 };
 
 // In registration order.
-extern const std::array<FunctionSpec, 3> kFunctions;
+extern const std::array<FunctionSpec, 7> kFunctions;
 
 }  // namespace velmora::api

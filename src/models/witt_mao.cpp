@@ -1,5 +1,6 @@
 #include "models/witt_mao.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -29,8 +30,11 @@ CalcResult<double> UniformDisk::at(double l) const {
 
     // Lens on the limb: Π's characteristic reaches 1 there (RJ with p = 0), so the closed limit
     //   A = [(asin((ρ² − 1)/(ρ² + 1)) + π/2)·(1 + ρ²)/ρ² + 2/ρ] / π
-    // is used instead.
-    if (std::fabs(d) < kLimbTolerance) {
+    // is used instead. The band is |u − ρ| < 1e-5 Einstein radii, but never wider than 1e-5
+    // source radii (|l − 1| < 1e-5): for a small source a band fixed in Einstein radii would span
+    // |l − 1| < 1e-5/ρ, where the magnification changes by percents (2.9% at ρ = 1e-3, l = 1.0099)
+    // and the limit value is plainly wrong.
+    if (std::fabs(d) < kLimbTolerance * std::min(1.0, rho)) {
         return ((std::asin(q_) + kHalfPi) * limb_factor_ + two_over_rho_) / kPi;
     }
 

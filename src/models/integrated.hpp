@@ -1,0 +1,32 @@
+// Magnifications of a source disk with a radial brightness profile P(r), integrated over the
+// source radius r ∈ [0, 1] (source radii):
+//
+//   M = (1/N) ∫₀¹ 2πr · A(l, r) · P(r) dr                       (ring route, A the ring magnification)
+//     = (1/N) ∫₀¹ P(r) d[πr² W(r)]                              (disk route, W(r) the uniform-disk
+//                                                                magnification of the concentric disk
+//                                                                of radius r)
+//
+// with N the profile's normaliser. Both routes compute the same quantity. Every radius integral is
+// split where its integrand is not smooth (r = l inside the disk, a flux map's knots) and each
+// piece is integrated with the tanh-sinh rule.
+#pragma once
+
+#include <vector>
+
+#include "numerics/calc_result.hpp"
+
+namespace velmora {
+
+// Linear limb darkening I(r) = 1 − 0.6(1 − √(1 − r²)).
+std::vector<double> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar);
+CalcResult<std::vector<double>> integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar);
+
+// The flux map (bl, bf), read by linear interpolation and 0 outside its knots; N = ∫₀¹ 2πr J(r) dr.
+// Unequal column lengths abort (Panic).
+std::vector<double> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
+                                                                std::vector<double> bl, std::vector<double> bf);
+CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
+                                                                           double rstar, std::vector<double> bl,
+                                                                           std::vector<double> bf);
+
+}  // namespace velmora

@@ -1,0 +1,56 @@
+#include "models/profile.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/interp/linear.hpp"
+
+namespace velmora {
+namespace {
+
+constexpr double kLimbDarkening = -0.6;  // linear limb-darkening coefficient, with its sign
+
+// The table segment that holds the piece (a, b), or none if the piece lies outside the table.
+// Pieces never straddle a knot, so their midpoint names the segment.
+bool table_segment(std::span<const double> bl, std::span<const double> bf, double a, double b, Segment* out) {
+    const std::size_t m = std::min(bl.size(), bf.size());
+    if (m == 0) return false;
+    const double mid = 0.5 * (a + b);
+    if (mid < bl[0] || mid > bl[m - 1]) return false;
+    *out = m == 1 ? Segment{0.0, bf[0]} : find_segment(bl, bf, mid);
+    return true;
+}
+
+}  // namespace
+
+Profile Profile::limb_darkened() { return Profile(false, {}, {}); }
+
+Profile Profile::flux_map(std::span<const double> bl, std::span<const double> bf) { return Profile(true, bl, bf); }
+
+double Profile::operator()(double r) const {
+    if (is_table_) return interp(bl_, bf_, r, Extrapolation::filled(0.0));
+    return 1.0 + kLimbDarkening * (1.0 - std::sqrt(1.0 - r * r));
+}
+
+std::vector<double> Profile::kinks() const {
+    std::vector<double> out;
+    if (!is_table_) return out;  // the law is smooth inside (0, 1); its √ end point is r = 1
+    const std::size_t m = std::min(bl_.size(), bf_.size());
+    if (m < 2) return out;  // a one-knot table is constant everywhere
+    for (std::size_t i = 0; i < m; ++i) {
+        if (bl_[i] > 0.0 && bl_[i] < 1.0) out.push_back(bl_[i]);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+Profile::Piece Profile::piece(double a, double b) const {
+    if (!is_table_) return Piece{a, b, (*this)(a), (*this)(b), true, 0.0};
+    if (std::min(bl_.size(), bf_.size()) == 1) return Piece{a, b, bf_[0], bf_[0], false, 0.0};
+    Segment segment;
+    if (!table_segment(bl_, bf_, a, b, &segment)) return Piece{a, b, 0.0, 0.0, false, 0.0};
+    return Piece{a, b, segment.at(a), segment.at(b), false, segment.slope};
+}
+
+}  // namespace velmora

@@ -1,0 +1,304 @@
+"""Tests of the Python boundary of velmora: module contents, argument binding, conversions,
+error mapping, results and reference handling."""
+import contextlib
+import gc
+import inspect
+import os
+import subprocess
+import sys
+import textwrap
+import tracemalloc
+
+import pytest
+
+import velmora
+
+WM = velmora.witt_mao_magnification
+HEY = velmora.heyrovsky_magnification
+DFM = velmora.discrete_flux_map_heyrovsky_magnification
+
+# Registration order of the full function set; REGISTERED lists those built so far.
+EXPECTED_ORDER = [
+    "witt_mao_magnification",
+    "integrated_witt_mao_magnification",
+    "integrated_flux_map_witt_mao_magnification",
+    "heyrovsky_magnification",
+    "integrated_heyrovsky_magnification",
+    "integrated_flux_map_heyrovsky_magnification",
+    "discrete_flux_map_heyrovsky_magnification",
+]
+REGISTERED = {"witt_mao_magnification", "heyrovsky_magnification", "discrete_flux_map_heyrovsky_magnification"}
+SIGNATURES = {
+    "witt_mao_magnification": "(l, re, rstar)",
+    "heyrovsky_magnification": "(l, r, re, rstar)",
+    "discrete_flux_map_heyrovsky_magnification": "(l, re, rstar, bl, bf)",
+}
+PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
+
+
+def run_python(code):
+    """Runs code in a fresh interpreter importing the same build; returns its stdout."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.dirname(velmora.__file__), env.get("PYTHONPATH")]))
+    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=60, env=env)
+    assert proc.returncode == 0, proc.stderr
+    return proc.stdout
+
+
+def call_all(calls, times):
+    for call in calls * times:
+        with contextlib.suppress(BaseException):
+            call()
+
+
+def fail(error):
+    raise error
+
+
+class ThreeItems:  # a sequence by __getitem__ alone
+    def __getitem__(self, i):
+        return [0.5, 0.5, 0.5][i]
+
+
+FloatRaises = type("FloatRaises", (), {"__float__": lambda self: fail(ValueError("no float here"))})
+FloatReturnsInt = type("FloatReturnsInt", (), {"__float__": lambda self: 1})
+FailsAtTwo = type("FailsAtTwo", (ThreeItems,), {
+    "__getitem__": lambda self, i: fail(RuntimeError("item 2 unreadable")) if i == 2 else 0.5})
+LenRaises = type("LenRaises", (ThreeItems,), {"__len__": lambda self: fail(RuntimeError("no length"))})
+LenLies = type("LenLies", (ThreeItems,), {"__len__": lambda self: sys.maxsize})
+
+
+def raising_generator():
+    yield 0.5
+    raise RuntimeError("generator broke")
+
+
+def test_module_doc_and_all():
+    doc = velmora.__doc__
+    assert isinstance(doc, str) and len(doc) > 20 and doc.endswith(".") and ". " not in doc and "\n" not in doc
+    assert velmora.__all__ == [n for n in EXPECTED_ORDER if n in REGISTERED]
+    assert "PanicException" not in velmora.__all__
+
+
+@pytest.mark.parametrize("name", sorted(REGISTERED))
+def test_function_metadata(name):
+    fn = getattr(velmora, name)
+    assert fn.__name__ == name and fn.__module__ == "velmora"
+    assert fn.__text_signature__ == SIGNATURES[name] and not fn.__doc__
+
+
+def test_reimport_gives_same_module():
+    out = run_python("""
+        import importlib, sys, velmora
+        first = velmora
+        import velmora
+        assert velmora is first
+        del sys.modules["velmora"]
+        import velmora
+        assert velmora is first and sys.modules["velmora"] is first and importlib.reload(velmora) is first
+        assert velmora.PanicException is first.PanicException
+        assert len(velmora.__all__) == len(set(velmora.__all__)), velmora.__all__
+        print(velmora.witt_mao_magnification([0.5], 1.0, 0.1))
+    """)
+    assert out.strip() == repr(WM([0.5], 1.0, 0.1))
+
+
+def test_subinterpreter_refused():
+    out = run_python("""
+        import velmora
+        try:
+            import _interpreters as interp
+        except ImportError:
+            try:
+                import _xxsubinterpreters as interp
+            except ImportError:
+                raise SystemExit(print("SKIP"))
+        try:
+            sid = interp.create("legacy")  # 3.13+
+        except TypeError:
+            sid = interp.create(isolated=False)
+        try:
+            res = interp.run_string(sid, "import velmora")
+        except Exception as exc:  # RunFailedError; newer versions return the error instead
+            res = exc
+        print(getattr(res, "formatted", res))
+        print(velmora.heyrovsky_magnification(0.5, 0.6, 1.0, 1.0))
+    """)
+    if out.strip() == "SKIP":
+        pytest.skip("no sub-interpreter module")
+    text = out.replace("<class 'ImportError'>", "ImportError")  # 3.11 shows the type's repr
+    assert "ImportError: velmora does not yet support subinterpreters" in text
+    assert text.splitlines()[-1] == repr(HEY(0.5, 0.6, 1.0, 1.0))  # the main interpreter still works
+
+
+def test_panic_exception():
+    panic = velmora.PanicException
+    assert isinstance(panic, type) and panic is velmora.PanicException and panic.__doc__
+    assert panic.__module__ == "velmora" and panic.__name__ == "PanicException"
+    assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
+    for _ in range(2):
+        with pytest.raises(BaseException) as info:
+            DFM([0.5], 1.0, 0.1, [0.1, 0.2, 0.3], [1, 2, 3, 4])
+        assert type(info.value) is panic and str(info.value) == PANIC_TEXT
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: WM([0.5], 1.0, 0.1, 2.0), "witt_mao_magnification() takes 3 positional arguments but 4 were given"),
+    (lambda: HEY(1, 2, 3, 4, 5), "heyrovsky_magnification() takes 4 positional arguments but 5 were given"),
+    (lambda: WM([0.5], 1.0, 0.1, l=[0.5]), "witt_mao_magnification() got multiple values for argument 'l'"),
+    (lambda: WM([0.5], 1.0, 0.1, rstar=0.1), "witt_mao_magnification() got multiple values for argument 'rstar'"),
+    (lambda: WM([0.5], 1.0, 0.1, x=1), "witt_mao_magnification() got an unexpected keyword argument 'x'"),
+    (lambda: WM([0.5], 1.0, r=0.1), "witt_mao_magnification() got an unexpected keyword argument 'r'"),
+    (lambda: WM([0.5], 1.0), "witt_mao_magnification() missing 1 required positional argument: 'rstar'"),
+    (lambda: WM(re=1.0, rstar=0.1), "witt_mao_magnification() missing 1 required positional argument: 'l'"),
+    (lambda: WM([0.5]), "witt_mao_magnification() missing 2 required positional arguments: 're' and 'rstar'"),
+    (lambda: WM(), "witt_mao_magnification() missing 3 required positional arguments: 'l', 're', and 'rstar'"),
+    (lambda: HEY(), "heyrovsky_magnification() missing 4 required positional arguments: 'l', 'r', 're', and 'rstar'"),
+])
+def test_binding_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert type(info.value) is TypeError and str(info.value) == message
+
+
+def test_keywords_in_any_order():
+    assert WM(rstar=0.1, l=[0.5, 2.0], re=1.0) == WM([0.5, 2.0], 1.0, 0.1) == WM([0.5, 2.0], rstar=0.1, re=1.0)
+    assert HEY(rstar=1.0, re=1.0, r=0.6, l=0.5) == HEY(0.5, 0.6, 1.0, 1.0) == HEY(0.5, 0.6, rstar=1.0, re=1.0)
+    assert DFM(bf=[1.0], bl=[0.3], rstar=0.1, re=1.0, l=[0.5]) == DFM([0.5], 1.0, 0.1, [0.3], [1.0])
+    assert HEY(1, 2, 3, 4) == HEY(1.0, 2.0, 3.0, 4.0)  # ints for numbers
+
+
+@pytest.mark.parametrize("value, message", [
+    ("0.5", "argument 'l': Can't extract `str` to `Vec`"),
+    (None, "argument 'l': 'NoneType' object cannot be converted to 'Sequence'"),
+    (3, "argument 'l': 'int' object cannot be converted to 'Sequence'"),
+    ({0.5: 1}, "argument 'l': 'dict' object cannot be converted to 'Sequence'"),
+    ({0.5}, "argument 'l': 'set' object cannot be converted to 'Sequence'"),
+    ((x for x in [0.5]), "argument 'l': 'generator' object cannot be converted to 'Sequence'"),
+    ([0.5, None], "argument 'l': must be real number, not NoneType"),
+    ([0.5, FloatReturnsInt()], "argument 'l': FloatReturnsInt.__float__ returned non-float (type int)"),
+])
+def test_sequence_refused(value, message):
+    with pytest.raises(TypeError) as info:
+        WM(value, 1.0, 0.1)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize("value, same_as", [
+    ((0.5, 2.0), [0.5, 2.0]), (range(3), [0.0, 1.0, 2.0]), (b"\x01\x02", [1.0, 2.0]), (bytearray(b"\x01"), [1.0]),
+    ([1, 2], [1.0, 2.0]), ([True], [1.0]), (ThreeItems(), [0.5] * 3), (LenRaises(), [0.5] * 3), (LenLies(), [0.5] * 3),
+])
+def test_sequence_accepted(value, same_as):
+    assert WM(value, 2, 1) == WM(same_as, 2.0, 1.0)
+
+
+def test_numpy_arrays_accepted():
+    np = pytest.importorskip("numpy")
+    arr = np.array([0.5, 1.5])
+    assert WM(arr, np.float64(1.0), np.int64(1)) == WM([0.5, 1.5], 1.0, 1.0)
+    assert DFM(arr, 1.0, 0.1, np.array([0.3]), np.array([2.0])) == DFM([0.5, 1.5], 1.0, 0.1, [0.3], [2.0])
+
+
+def dfm_args(position, value):
+    return tuple(value if i == position else a for i, a in enumerate(([0.5], 1.0, 0.1, [0.3], [1.0])))
+
+
+NOT_SEQ = "'NoneType' object cannot be converted to 'Sequence'"
+
+
+@pytest.mark.parametrize("fn, args, error, message", [
+    (DFM, dfm_args(0, None), TypeError, f"argument 'l': {NOT_SEQ}"),
+    (DFM, dfm_args(1, "1"), TypeError, "argument 're': must be real number, not str"),
+    (DFM, dfm_args(2, None), TypeError, "argument 'rstar': must be real number, not NoneType"),
+    (DFM, dfm_args(3, None), TypeError, f"argument 'bl': {NOT_SEQ}"),
+    (DFM, dfm_args(4, "1"), TypeError, "argument 'bf': Can't extract `str` to `Vec`"),
+    (WM, ([0.5], None, 0.1), TypeError, "argument 're': must be real number, not NoneType"),
+    (WM, ([0.5], 1.0, FloatReturnsInt()), TypeError,
+     "argument 'rstar': FloatReturnsInt.__float__ returned non-float (type int)"),
+    (HEY, ([0.5], 0.6, 1.0, 1.0), TypeError, "argument 'l': must be real number, not list"),
+    (WM, ([0.5], FloatRaises(), 0.1), ValueError, "no float here"),  # only TypeError gets the prefix
+    (WM, ([0.5, FloatRaises()], 1.0, 0.1), ValueError, "no float here"),
+    (WM, ([0.5], 10 ** 400, 0.1), OverflowError, "int too large to convert to float"),
+    (WM, (FailsAtTwo(), 1.0, 0.1), RuntimeError, "item 2 unreadable"),
+])
+def test_conversion_errors(fn, args, error, message):
+    with pytest.raises(error) as info:
+        fn(*args)
+    assert type(info.value) is error and str(info.value) == message
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: WM([0.5, 1.000000000001, 2.0], 1e-10, 1e10), "elliprj: p must be non-zero"),
+    (lambda: HEY(1e4, 1e4 + 2e-5, 1e3, 1.0), "elliprj: p must be non-zero"),
+    (lambda: HEY(1e4, 1e4 + 1e-4, 1e3, 1.0), "ellippi: n must be less than 1."),
+    (lambda: HEY(1e4, 1e4 + 1e-4, 1e4, 1.0), "ellippi: m must be less than 1."),
+    (lambda: HEY(1e6, 1e6 + 1e-4, 1e4, 1.0), "ellipk: m must be less than 1."),
+    (lambda: DFM([0.5, 1e4], 1e3, 1.0, [0.5, 1e4 + 2e-5], [1.0, 1.0]), "elliprj: p must be non-zero"),
+])
+def test_model_errors(call, message):
+    result = None
+    with pytest.raises(RuntimeError) as info:
+        result = call()
+    assert type(info.value) is RuntimeError and str(info.value) == message and result is None
+
+
+def test_results():
+    values = [0.5, 1.0, 2.0]
+    out = WM(values, 1.0, 0.1)
+    assert type(out) is list and out is not values and len(out) == 3 and values == [0.5, 1.0, 2.0]
+    assert all(type(x) is float for x in out) and out == WM(values, 1.0, 0.1)
+    assert type(HEY(0.5, 0.6, 1.0, 1.0)) is float
+    assert WM([], 1.0, 0.1) == [] and DFM([], 1.0, 0.1, [], []) == [] and DFM([0.5, 2.0], 1.0, 0.1, [], []) == [0, 0]
+    big = WM([0.5] * 10 ** 6, 1.0, 0.1)
+    assert len(big) == 10 ** 6 and big[0] == big[-1] == out[0]
+
+
+def test_no_reference_or_memory_leaks():
+    held, re, rstar = [0.5, 2.0], 1.5, 0.123456
+    bad_float, bad_return, seq, gen = FloatRaises(), FloatReturnsInt(), FailsAtTwo(), raising_generator()
+    objects = [held, held[1], re, rstar, bad_float, bad_return, seq, gen]
+    calls = [
+        lambda: WM(held, re, rstar), lambda: WM(held, re, rstar=rstar), lambda: WM([0.5, bad_float], re, rstar),
+        lambda: WM(held, re, bad_return), lambda: WM(gen, re, rstar), lambda: WM(seq, re, rstar),
+        lambda: WM(held, re, rstar, x=1), lambda: WM(held, l=held, re=re), lambda: WM("ab", re, rstar),
+        lambda: HEY(held, re, re, rstar), lambda: HEY(re, re, re, bad_float), lambda: HEY(re, re, re, rstar),
+        lambda: DFM(held, re, rstar, [0.1, rstar], [1.0]), lambda: DFM(held, re, rstar, held, held),
+        lambda: WM([0.5, 1.000000000001], 1e-10, 1e10),
+    ]
+    call_all(calls, 50)
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in objects]
+    tracemalloc.start()
+    try:
+        call_all(calls, 10)
+        start = tracemalloc.get_traced_memory()[0]
+        call_all(calls, 2000)
+        gc.collect()
+        growth = tracemalloc.get_traced_memory()[0] - start
+    finally:
+        tracemalloc.stop()
+    assert [sys.getrefcount(o) for o in objects] == counts
+    assert growth < 16 * 1024, growth  # one leaked float per call would be 48 KiB
+    assert inspect.getgeneratorstate(gen) == inspect.GEN_CREATED  # refused without being consumed
+
+
+def test_no_native_memory_growth_on_failure_paths():
+    # The converted vectors must be released when a model fails or aborts: a leak here adds
+    # megabytes per call.
+    out = run_python("""
+        import contextlib, resource, velmora
+        big = [0.5] * 100_000
+        calls = [lambda: velmora.discrete_flux_map_heyrovsky_magnification(big, 1.0, 0.1, big, [1.0]),
+                 lambda: velmora.witt_mao_magnification(big + [None], 1.0, 0.1),
+                 lambda: velmora.witt_mao_magnification(big + [1.000000000001], 1e-10, 1e10)]
+        def run(times):
+            for call in calls * times:
+                with contextlib.suppress(BaseException):
+                    call()
+        run(5)
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        run(40)
+        print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+    """)
+    assert int(out) < 10_000, f"max RSS grew by {out.strip()} KiB"
