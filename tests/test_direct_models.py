@@ -92,9 +92,23 @@ def test_disk_scale_invariance():
 
 @pytest.mark.parametrize("rho", [1e-4] + RHOS)
 def test_disk_on_limb(rho):
+    # The limb value takes asin((rho² - 1)/(rho² + 1)) + pi/2: asin near -1 turns the rounding of
+    # its argument into a relative error of about 3e-17/rho² (1.4e-12 at rho = 1e-3).
     (got,) = velmora.witt_mao_magnification([1.0], 1.0, rho)
     err = rel_err(got, disk_reference(1.0, rho))
-    assert err <= 1e-12, f"rho={rho}: got {got!r}, rel err {err:.2e}"
+    assert err <= max(1e-12, 1e-16 / rho**2), f"rho={rho}: got {got!r}, rel err {err:.2e}"
+
+
+@pytest.mark.parametrize("rho", [1e-3, 0.01, 0.1])
+@pytest.mark.parametrize("offset", [-2e-5, 2e-5, 1e-3, -5e-3])
+def test_disk_limb_band_is_narrow_for_small_sources(rho, offset):
+    # The limb value is only used within 1e-5 source radii of the limb; at l = 1 + offset the
+    # closed form must follow the true magnification (the limb value would be percents off).
+    l = 1.0 + offset
+    p = (offset / (2.0 + offset)) ** 2
+    (got,) = velmora.witt_mao_magnification([l], 1.0, rho)
+    err = rel_err(got, disk_reference(l, rho))
+    assert err <= max(1e-12, 1e-15 / p), f"rho={rho}, l={l}: got {got!r}, rel err {err:.2e}"
 
 
 # --- thin ring ----------------------------------------------------------------------------------
