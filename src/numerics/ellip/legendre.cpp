@@ -70,13 +70,15 @@ CalcResult<double> ellipe(double m) {
     if (m > 1.0) return Failure{"ellipe: m must be less than 1."};
     if (m == 1.0) return 1.0;
     if (m == 0.0) return kHalfPi;
-    // Negative parameter: E(m) = √(1 − m) · E(m/(m − 1)), which maps m < 0 into (0, 1).
+    // Negative parameter: E(m) = √(1 − m) · E(m') with m' = m/(m − 1) in (0, 1). The complement
+    // 1 − m' = 1/(1 − m) is formed directly: from m' it would cancel, and for m ≤ −2^53 m' rounds
+    // to 1, which would give x = 0 and a NaN from 0·ln 0.
     double scale = 1.0;
-    while (m < 0.0) {
-        scale = scale * std::sqrt(1.0 - m);
-        m = m / (m - 1.0);
+    double x = 1.0 - m;
+    if (m < 0.0) {
+        scale = std::sqrt(x);
+        x = 1.0 / x;
     }
-    const double x = 1.0 - m;
     return scale * (horner(kEP, x) - std::log(x) * x * horner(kEQ, x));
 }
 
