@@ -16,19 +16,19 @@ namespace {
 using Slots = std::array<PyObject*, api::kMaxParams>;  // borrowed; null = not given
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'"
-std::string quoted_list(const api::FunctionSpec& spec, const Slots& slots) {
+std::string quoted_list(const api::FunctionSpec& fn, const Slots& slots) {
     std::string names;
     std::size_t total = 0;
-    for (std::size_t i = 0; i < spec.param_count; ++i) total += slots[i] == nullptr;
+    for (std::size_t i = 0; i < fn.param_count; ++i) total += slots[i] == nullptr;
     std::size_t seen = 0;
-    for (std::size_t i = 0; i < spec.param_count; ++i) {
+    for (std::size_t i = 0; i < fn.param_count; ++i) {
         if (slots[i] != nullptr) continue;
         if (seen != 0) {
             if (total > 2) names += ',';
             names += seen == total - 1 ? " and " : " ";
         }
         names += '\'';
-        names += spec.params[i].name;
+        names += fn.params[i].name;
         names += '\'';
         ++seen;
     }
@@ -37,11 +37,11 @@ std::string quoted_list(const api::FunctionSpec& spec, const Slots& slots) {
 
 // Matches positional and keyword arguments against the parameter list; all parameters are
 // required and may be given either way.
-bool bind_arguments(const api::FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind_arguments(const api::FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                     Slots& slots) {
-    const auto count = static_cast<Py_ssize_t>(spec.param_count);
+    const auto count = static_cast<Py_ssize_t>(fn.param_count);
     if (nargs > count) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", spec.name, count, nargs,
+        PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", fn.name, count, nargs,
                      nargs == 1 ? "was" : "were");
         return false;
     }
@@ -50,39 +50,39 @@ bool bind_arguments(const api::FunctionSpec& spec, PyObject* const* args, Py_ssi
     const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);  // borrowed
-        std::size_t index = spec.param_count;
-        for (std::size_t i = 0; i < spec.param_count; ++i) {
-            if (PyUnicode_CompareWithASCIIString(keyword, spec.params[i].name) == 0) {
+        std::size_t index = fn.param_count;
+        for (std::size_t i = 0; i < fn.param_count; ++i) {
+            if (PyUnicode_CompareWithASCIIString(keyword, fn.params[i].name) == 0) {
                 index = i;
                 break;
             }
         }
-        if (index == spec.param_count) {
-            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", spec.name, keyword);
+        if (index == fn.param_count) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", fn.name, keyword);
             return false;
         }
         if (slots[index] != nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", spec.name,
-                         spec.params[index].name);
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fn.name,
+                         fn.params[index].name);
             return false;
         }
         slots[index] = args[nargs + k];
     }
 
     std::size_t missing = 0;
-    for (std::size_t i = 0; i < spec.param_count; ++i) missing += slots[i] == nullptr;
+    for (std::size_t i = 0; i < fn.param_count; ++i) missing += slots[i] == nullptr;
     if (missing != 0) {
-        const std::string names = quoted_list(spec, slots);
-        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", spec.name, missing,
+        const std::string names = quoted_list(fn, slots);
+        PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", fn.name, missing,
                      missing == 1 ? "argument" : "arguments", names.c_str());
         return false;
     }
     return true;
 }
 
-bool convert_arguments(const api::FunctionSpec& spec, const Slots& slots, api::Arguments& converted) {
-    for (std::size_t i = 0; i < spec.param_count; ++i) {
-        const api::Param& param = spec.params[i];
+bool convert_arguments(const api::FunctionSpec& fn, const Slots& slots, api::Arguments& converted) {
+    for (std::size_t i = 0; i < fn.param_count; ++i) {
+        const api::Param& param = fn.params[i];
         const bool ok = param.kind == api::ParamKind::Number
                             ? float_argument(slots[i], &converted.numbers[i])
                             : float_sequence_argument(slots[i], &converted.sequences[i]);
@@ -102,16 +102,16 @@ PyObject* to_python(const api::Value& value) {
 
 }  // namespace
 
-PyObject* call_frame(const api::FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
     // The interpreter lock is held for the whole call; it is not released around the model.
     try {
         Slots slots{};
-        if (!bind_arguments(spec, args, nargs, kwnames, slots)) return nullptr;
+        if (!bind_arguments(fn, args, nargs, kwnames, slots)) return nullptr;
         api::Arguments converted;
-        if (!convert_arguments(spec, slots, converted)) return nullptr;
+        if (!convert_arguments(fn, slots, converted)) return nullptr;
 
-        const CalcResult<api::Value> result = spec.run(converted);
+        const CalcResult<api::Value> result = fn.run(converted);
         if (!result) {
             PyErr_SetString(PyExc_RuntimeError, result.error());
             return nullptr;

@@ -7,11 +7,11 @@
 
 namespace velmora::module {
 
-// Binds positional and keyword arguments to spec's parameters, converts them in parameter order,
+// Binds positional and keyword arguments to fn's parameters, converts them in parameter order,
 // runs the model and converts its value. Errors: argument binding and conversion TypeError
 // (conversion messages prefixed "argument '<name>': "), a model's message as RuntimeError, and any
 // C++ exception as the panic exception. Nothing escapes into the interpreter.
-PyObject* call_frame(const api::FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept;
 
 }  // namespace velmora::module

@@ -1,6 +1,7 @@
 #include "module/errors.hpp"
 
 #include "module/refs.hpp"
+#include "module/state.hpp"
 
 namespace velmora::module {
 namespace {
@@ -10,8 +11,6 @@ constexpr const char kPanicDoc[] =
     "memory runs out).\n\n"
     "Like SystemExit, it derives from BaseException, so a plain ``except Exception`` does not "
     "catch it.";
-
-PyObject* g_panic_type = nullptr;  // owned for the life of the process once set at import
 
 // The pending exception as one object (new reference), the error indicator cleared.
 Owned take_pending_exception() {
@@ -41,20 +40,20 @@ void restore_exception(Owned exception) {
 
 }  // namespace
 
-PyObject* panic_exception_type() { return g_panic_type; }
-
 PyObject* create_panic_exception_type() {
-    if (g_panic_type == nullptr) {
-        g_panic_type = PyErr_NewExceptionWithDoc("velmora.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-        if (g_panic_type == nullptr) return nullptr;
+    PyObject*& type = module_state().panic_type;
+    if (type == nullptr) {
+        type = PyErr_NewExceptionWithDoc("velmora.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (type == nullptr) return nullptr;
     }
-    Py_INCREF(g_panic_type);
-    return g_panic_type;
+    Py_INCREF(type);
+    return type;
 }
 
 void raise_panic(const char* message) noexcept {
-    if (g_panic_type == nullptr) Py_FatalError(kPanicMessage);
-    PyErr_SetString(g_panic_type, message);
+    PyObject* type = module_state().panic_type;
+    if (type == nullptr) Py_FatalError(kPanicMessage);
+    PyErr_SetString(type, message);
 }
 
 void prefix_argument_error(const char* name) noexcept {

@@ -7,11 +7,8 @@ namespace velmora::module {
 
 inline constexpr const char kPanicMessage[] = "uncaught panic at ffi boundary";
 
-// The module's panic exception type (a BaseException subclass), created once at import.
-// Returns a borrowed reference, or null before the module exists.
-PyObject* panic_exception_type();
-
-// Creates the panic exception type; returns a new reference or null with an error set.
+// The panic exception type (a BaseException subclass), created on the first call (at import);
+// returns a new reference, or null with an error set.
 PyObject* create_panic_exception_type();
 
 // Raises the panic exception with `message`; if that is impossible, stops the process.

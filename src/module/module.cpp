@@ -1,7 +1,6 @@
 #include "module/module.hpp"
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <tuple>
@@ -12,6 +11,7 @@
 #include "module/call_frame.hpp"
 #include "module/errors.hpp"
 #include "module/refs.hpp"
+#include "module/state.hpp"
 
 namespace velmora::module {
 namespace {
@@ -33,17 +33,6 @@ std::array<PyMethodDef, sizeof...(I)> make_method_table(std::index_sequence<I...
     return {{PyMethodDef{api::kFunctions[I].name,
                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<I>)),
                          METH_FASTCALL | METH_KEYWORDS, api::kFunctions[I].doc}...}};
-}
-
-// Process-wide state, filled once at the first import (with the interpreter lock held).
-struct ModuleState {
-    std::atomic<std::int64_t> interpreter_id{-1};  // the interpreter that imported us first
-    PyObject* module = nullptr;                    // the module object, kept for the process
-};
-
-ModuleState& state() {
-    static ModuleState instance;
-    return instance;
 }
 
 PyModuleDef& definition() {
@@ -103,29 +92,34 @@ PyObject* create_module() {
     // Claim the process for the first interpreter; every other interpreter is refused, since the
     // module object and the panic type are shared process-wide.
     std::int64_t expected = -1;
-    if (!state().interpreter_id.compare_exchange_strong(expected, id) && expected != id) {
+    if (!module_state().interpreter_id.compare_exchange_strong(expected, id) && expected != id) {
         PyErr_SetString(PyExc_ImportError, "velmora does not yet support subinterpreters");
         return nullptr;
     }
 
-    if (state().module != nullptr) {
-        Py_INCREF(state().module);
-        return state().module;
+    if (module_state().module != nullptr) {
+        Py_INCREF(module_state().module);
+        return module_state().module;
     }
 
-    Owned module(PyModule_Create2(&definition(), 1013));
+    Owned module(PyModule_Create2(&definition(), 1013));  // 1013: the C API version written against
     if (!module) return nullptr;
 #if PY_VERSION_HEX >= 0x030D0000 && defined(Py_GIL_DISABLED)
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) return nullptr;
 #endif
     if (!populate(module.get())) return nullptr;
 
-    if (state().module == nullptr) state().module = module.release();
-    Py_INCREF(state().module);
-    return state().module;
+    if (module_state().module == nullptr) module_state().module = module.release();
+    Py_INCREF(module_state().module);
+    return module_state().module;
 }
 
 }  // namespace
+
+ModuleState& module_state() {
+    static ModuleState state;
+    return state;
+}
 
 PyObject* initialise() noexcept {
     try {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "numerics/derivative/central_difference.hpp"
@@ -18,7 +19,13 @@ namespace {
 
 using velmora::CalcResult;
 
-PyObject* to_python(const CalcResult<double>& r) {
+// Wraps a kernel of N doubles: the value as a float, a failure as RuntimeError with its message.
+template <auto Kernel, std::size_t... I>
+PyObject* call_kernel(PyObject* args, std::index_sequence<I...>) {
+    double x[sizeof...(I)];
+    const char format[] = {(static_cast<void>(I), 'd')..., '\0'};
+    if (!PyArg_ParseTuple(args, format, &x[I]...)) return nullptr;
+    const CalcResult<double> r = Kernel(x[I]...);
     if (!r) {
         PyErr_SetString(PyExc_RuntimeError, r.error());
         return nullptr;
@@ -26,40 +33,9 @@ PyObject* to_python(const CalcResult<double>& r) {
     return PyFloat_FromDouble(*r);
 }
 
-PyObject* py_elliprf(PyObject*, PyObject* args) {
-    double x, y, z;
-    if (!PyArg_ParseTuple(args, "ddd", &x, &y, &z)) return nullptr;
-    return to_python(velmora::elliprf(x, y, z));
-}
-PyObject* py_elliprc(PyObject*, PyObject* args) {
-    double x, y;
-    if (!PyArg_ParseTuple(args, "dd", &x, &y)) return nullptr;
-    return to_python(velmora::elliprc(x, y));
-}
-PyObject* py_elliprd(PyObject*, PyObject* args) {
-    double x, y, z;
-    if (!PyArg_ParseTuple(args, "ddd", &x, &y, &z)) return nullptr;
-    return to_python(velmora::elliprd(x, y, z));
-}
-PyObject* py_elliprj(PyObject*, PyObject* args) {
-    double x, y, z, p;
-    if (!PyArg_ParseTuple(args, "dddd", &x, &y, &z, &p)) return nullptr;
-    return to_python(velmora::elliprj(x, y, z, p));
-}
-PyObject* py_ellipk(PyObject*, PyObject* args) {
-    double m;
-    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
-    return to_python(velmora::ellipk(m));
-}
-PyObject* py_ellipe(PyObject*, PyObject* args) {
-    double m;
-    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
-    return to_python(velmora::ellipe(m));
-}
-PyObject* py_ellippi(PyObject*, PyObject* args) {
-    double n, m;
-    if (!PyArg_ParseTuple(args, "dd", &n, &m)) return nullptr;
-    return to_python(velmora::ellippi(n, m));
+template <auto Kernel, std::size_t N>
+PyObject* py_kernel(PyObject*, PyObject* args) {
+    return call_kernel<Kernel>(args, std::make_index_sequence<N>{});
 }
 
 // Calls a Python function of one float. The first Python exception is kept (later calls are
@@ -200,13 +176,13 @@ PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
 }
 
 PyMethodDef kMethods[] = {
-    {"elliprf", py_elliprf, METH_VARARGS, nullptr},
-    {"elliprc", py_elliprc, METH_VARARGS, nullptr},
-    {"elliprd", py_elliprd, METH_VARARGS, nullptr},
-    {"elliprj", py_elliprj, METH_VARARGS, nullptr},
-    {"ellipk", py_ellipk, METH_VARARGS, nullptr},
-    {"ellipe", py_ellipe, METH_VARARGS, nullptr},
-    {"ellippi", py_ellippi, METH_VARARGS, nullptr},
+    {"elliprf", py_kernel<velmora::elliprf, 3>, METH_VARARGS, nullptr},
+    {"elliprc", py_kernel<velmora::elliprc, 2>, METH_VARARGS, nullptr},
+    {"elliprd", py_kernel<velmora::elliprd, 3>, METH_VARARGS, nullptr},
+    {"elliprj", py_kernel<velmora::elliprj, 4>, METH_VARARGS, nullptr},
+    {"ellipk", py_kernel<velmora::ellipk, 1>, METH_VARARGS, nullptr},
+    {"ellipe", py_kernel<velmora::ellipe, 1>, METH_VARARGS, nullptr},
+    {"ellippi", py_kernel<velmora::ellippi, 2>, METH_VARARGS, nullptr},
     {"integrate", py_integrate, METH_VARARGS, nullptr},
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},

@@ -1,0 +1,60 @@
+"""Accuracy of the integrated magnifications against mpmath references, printed as a table.
+
+Relative errors of the ring route (integrated_heyrovsky_magnification), the disk route
+(integrated_witt_mao_magnification) and the two flux-map functions (a table that ends at r = 0.7),
+and, for comparison, the disk route with dW/dr from a central difference instead of integration by
+parts. Needs the test extras (mpmath, and the _velmora_kernels test extension for the comparison).
+Usage: python benchmarks/accuracy_integrated.py   (about a minute)
+"""
+import math
+import pathlib
+import sys
+
+import velmora
+import _velmora_kernels as kernels
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
+from test_integrated import reference  # noqa: E402  (the tests' mpmath reference)
+
+POINTS = [(0.0, 0.05), (1e-4, 0.05), (0.5, 0.05), (1.0, 0.05), (2.0, 0.05), (0.5, 1e-3), (0.99, 1e-3),
+          (0.5, 1.0), (1.5, 1.0), (0.5, 10.0), (1.0, 10.0)]
+TABLE = ((0.0, 0.35, 0.7), (1.0, 0.9, 0.5))
+LAW_NORM = 2.5132741228717936
+
+
+def disk_route_by_central_difference(l, rho):
+    """(1/N) ∫ 2πr (W + (r/2) W') I dr with W' = (W(r + h) - W(r - h))/2h, split at r = l."""
+    def disk(r):
+        try:
+            return velmora.witt_mao_magnification([l / r], 1.0, r * rho)[0]
+        except RuntimeError:
+            return math.nan
+
+    def integrand(r):
+        slope = kernels.sderivative(disk, r)
+        return 2 * math.pi * r * (disk(r) + 0.5 * r * slope) * (1 - 0.6 * (1 - math.sqrt(1 - r * r)))
+
+    points = [0.0] + ([l] if 0 < l < 1 else []) + [1.0]
+    return sum(kernels.integrate(integrand, a, b, 1e-16)[0] for a, b in zip(points, points[1:])) / LAW_NORM
+
+
+def rel(got, ref):
+    return float(abs(got - ref) / abs(ref))
+
+
+def main():
+    print(f"{'l':>7} {'rstar/re':>8} | {'ring':>9} {'disk':>9} {'disk, dW/dr':>11} | {'map ring':>9} {'map disk':>9}")
+    for l, rho in POINTS:
+        ref = reference(l, rho)
+        ref_map = reference(l, rho, *TABLE)
+        ring = velmora.integrated_heyrovsky_magnification([l], 1.0, rho)[0]
+        disk = velmora.integrated_witt_mao_magnification([l], 1.0, rho)[0]
+        map_ring = velmora.integrated_flux_map_heyrovsky_magnification([l], 1.0, rho, *TABLE)[0]
+        map_disk = velmora.integrated_flux_map_witt_mao_magnification([l], 1.0, rho, *TABLE)[0]
+        by_difference = disk_route_by_central_difference(l, rho)
+        print(f"{l:7.4g} {rho:8.3g} | {rel(ring, ref):9.1e} {rel(disk, ref):9.1e} {rel(by_difference, ref):11.1e}"
+              f" | {rel(map_ring, ref_map):9.1e} {rel(map_disk, ref_map):9.1e}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
