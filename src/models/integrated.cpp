@@ -42,8 +42,8 @@ double sum_pieces(const std::vector<double>& points, F&& piece_value) {
 }
 
 // N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks.
-double normaliser(const Profile& profile, const std::vector<double>& kinks) {
-    const std::vector<double> points = split_points(kinks, 0.0);
+double normaliser(const Profile& profile) {
+    const std::vector<double> points = split_points(profile.kinks(), 0.0);
     return sum_pieces(points, [&](double a, double b) {
         return integrate([&](double r) { return (kTwoPi * r) * profile(r); }, a, b, kTarget).integral;
     });
@@ -118,7 +118,7 @@ std::vector<double> integrated_flux_map_heyrovsky_magnification(std::vector<doub
                                                                 std::vector<double> bl, std::vector<double> bf) {
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
-    return ring_route(l, re, rstar, profile, normaliser(profile, profile.kinks()));
+    return ring_route(l, re, rstar, profile, normaliser(profile));
 }
 
 CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
@@ -126,7 +126,7 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
                                                                            std::vector<double> bf) {
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
-    const double norm = normaliser(profile, profile.kinks());
+    const double norm = normaliser(profile);
     CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
     if (!full_disk) return full_disk;
     return disk_route(l, *full_disk, re, rstar, profile, norm);

@@ -8,8 +8,6 @@
 namespace velmora {
 namespace {
 
-constexpr double kLimbDarkening = -0.6;  // linear limb-darkening coefficient, with its sign
-
 // The table segment that holds the piece (a, b), or none if the piece lies outside the table.
 // Pieces never straddle a knot, so their midpoint names the segment.
 bool table_segment(std::span<const double> bl, std::span<const double> bf, double a, double b, Segment* out) {

@@ -11,6 +11,8 @@ namespace velmora {
 // table (bl, bf) read by linear interpolation, 0 outside [bl first, bl last].
 class Profile {
 public:
+    static constexpr double kLimbDarkening = -0.6;  // linear limb-darkening coefficient, with its sign
+
     static Profile limb_darkened();
     // The table is borrowed: it must outlive the profile.
     static Profile flux_map(std::span<const double> bl, std::span<const double> bf);
@@ -52,7 +54,7 @@ double Profile::Piece::against_slope(F&& f, Quadrature&& quadrature) const {
         // the integrand is smooth in θ ∈ [asin a, asin b].
         return quadrature([&](double theta) {
             const double r = std::sin(theta);
-            return f(r) * (-0.6 * r);
+            return f(r) * (kLimbDarkening * r);
         }, std::asin(start), std::asin(end));
     }
     if (line_slope == 0.0) return 0.0;  // a flat segment, or outside the table
