@@ -1,7 +1,6 @@
 #include "module/call_frame.hpp"
 
 #include <array>
-#include <exception>
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -105,7 +104,7 @@ PyObject* to_python(const api::Value& value) {
 PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept {
     // The interpreter lock is held for the whole call; it is not released around the model.
-    try {
+    return trap_panics([&]() -> PyObject* {
         Slots slots{};
         if (!bind_arguments(fn, args, nargs, kwnames, slots)) return nullptr;
         api::Arguments converted;
@@ -119,12 +118,7 @@ PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssiz
         PyObject* out = to_python(result.value());
         if (out == nullptr) ensure_error_set();
         return out;
-    } catch (const std::exception& error) {
-        raise_panic(error.what());
-    } catch (...) {
-        raise_panic(kPanicMessage);
-    }
-    return nullptr;
+    });
 }
 
 }  // namespace velmora::module

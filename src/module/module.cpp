@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <exception>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -121,15 +120,6 @@ ModuleState& module_state() {
     return state;
 }
 
-PyObject* initialise() noexcept {
-    try {
-        return create_module();
-    } catch (const std::exception& error) {
-        raise_panic(error.what());
-    } catch (...) {
-        raise_panic(kPanicMessage);
-    }
-    return nullptr;
-}
+PyObject* initialise() noexcept { return trap_panics(create_module); }
 
 }  // namespace velmora::module
