@@ -18,57 +18,46 @@ CalcResult<Value> to_value(CalcResult<T> result) {
     if (!result) return result.failure();
     return Value(std::move(result).value());
 }
+CalcResult<Value> to_value(std::vector<double> values) { return Value(std::move(values)); }
 
-// Wrappers: unpack the converted arguments by position and run the model.
-CalcResult<Value> run_witt_mao(Arguments& a) {
-    return to_value(witt_mao_magnification(std::move(a.sequences[0]), a.numbers[1], a.numbers[2]));
+// Wrappers: unpack the converted arguments by position and run the model. Three signatures:
+// (l, re, rstar), (l, re, rstar, bl, bf) with l, bl, bf sequences, and the scalar ring.
+template <auto Model>
+CalcResult<Value> run_sequence(Arguments& a) {
+    return to_value(Model(std::move(a.sequences[0]), a.numbers[1], a.numbers[2]));
 }
-CalcResult<Value> run_integrated_witt_mao(Arguments& a) {
-    return to_value(integrated_witt_mao_magnification(std::move(a.sequences[0]), a.numbers[1], a.numbers[2]));
+template <auto Model>
+CalcResult<Value> run_flux_map(Arguments& a) {
+    return to_value(Model(std::move(a.sequences[0]), a.numbers[1], a.numbers[2], std::move(a.sequences[3]),
+                          std::move(a.sequences[4])));
 }
-CalcResult<Value> run_integrated_flux_map_witt_mao(Arguments& a) {
-    return to_value(integrated_flux_map_witt_mao_magnification(std::move(a.sequences[0]), a.numbers[1], a.numbers[2],
-                                                               std::move(a.sequences[3]), std::move(a.sequences[4])));
-}
-CalcResult<Value> run_heyrovsky(Arguments& a) {
+CalcResult<Value> run_ring(Arguments& a) {
     return to_value(heyrovsky_magnification(a.numbers[0], a.numbers[1], a.numbers[2], a.numbers[3]));
-}
-CalcResult<Value> run_integrated_heyrovsky(Arguments& a) {
-    return to_value(CalcResult<std::vector<double>>(
-        integrated_heyrovsky_magnification(std::move(a.sequences[0]), a.numbers[1], a.numbers[2])));
-}
-CalcResult<Value> run_integrated_flux_map_heyrovsky(Arguments& a) {
-    return to_value(CalcResult<std::vector<double>>(integrated_flux_map_heyrovsky_magnification(
-        std::move(a.sequences[0]), a.numbers[1], a.numbers[2], std::move(a.sequences[3]), std::move(a.sequences[4]))));
-}
-CalcResult<Value> run_discrete_flux_map_heyrovsky(Arguments& a) {
-    return to_value(discrete_flux_map_heyrovsky_magnification(std::move(a.sequences[0]), a.numbers[1], a.numbers[2],
-                                                              std::move(a.sequences[3]), std::move(a.sequences[4])));
 }
 
 }  // namespace
 
 const std::array<FunctionSpec, 7> kFunctions = {{
     {"witt_mao_magnification", "witt_mao_magnification(l, re, rstar)\n--\n\n", 3,
-     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_witt_mao},
+     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_sequence<witt_mao_magnification>},
     {"integrated_witt_mao_magnification", "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n", 3,
-     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_integrated_witt_mao},
+     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_sequence<integrated_witt_mao_magnification>},
     {"integrated_flux_map_witt_mao_magnification",
      "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n", 5,
      {kSequence("l"), kNumber("re"), kNumber("rstar"), kSequence("bl"), kSequence("bf")},
-     run_integrated_flux_map_witt_mao},
+     run_flux_map<integrated_flux_map_witt_mao_magnification>},
     {"heyrovsky_magnification", "heyrovsky_magnification(l, r, re, rstar)\n--\n\n", 4,
-     {kNumber("l"), kNumber("r"), kNumber("re"), kNumber("rstar")}, run_heyrovsky},
+     {kNumber("l"), kNumber("r"), kNumber("re"), kNumber("rstar")}, run_ring},
     {"integrated_heyrovsky_magnification", "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n", 3,
-     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_integrated_heyrovsky},
+     {kSequence("l"), kNumber("re"), kNumber("rstar")}, run_sequence<integrated_heyrovsky_magnification>},
     {"integrated_flux_map_heyrovsky_magnification",
      "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n", 5,
      {kSequence("l"), kNumber("re"), kNumber("rstar"), kSequence("bl"), kSequence("bf")},
-     run_integrated_flux_map_heyrovsky},
+     run_flux_map<integrated_flux_map_heyrovsky_magnification>},
     {"discrete_flux_map_heyrovsky_magnification",
      "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n", 5,
      {kSequence("l"), kNumber("re"), kNumber("rstar"), kSequence("bl"), kSequence("bf")},
-     run_discrete_flux_map_heyrovsky},
+     run_flux_map<discrete_flux_map_heyrovsky_magnification>},
 }};
 
 }  // namespace velmora::api
