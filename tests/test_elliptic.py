@@ -86,6 +86,11 @@ BRANCH_CASES = [
     C("elliprj", 2, 3, 4, -0.5, tol=4 * EPS), C("elliprj", 0, 1, 2, -1, tol=4 * EPS), C("elliprj", 1, 2, 3, 1e-10),
     C("elliprj", 1, 2, 3, 1e-300), C("elliprj", 1, 1, 2, 1e-100), C("elliprj", 1e-10, 1, 1e10, 1e-10),
     C("elliprj", 1e-300, 2e-300, 1, 1), C("elliprj", 1, 2, 3, 1e50),
+    # RJ with one zero and p > 0 (the complete integral's own iteration), each zero slot, y/z on
+    # both sides of 1, and at and beyond the ratios where it hands over to duplication.
+    C("elliprj", 0, 0.3, 1, 0.7), C("elliprj", 2, 0, 0.5, 3), C("elliprj", 5, 1e-3, 0, 1e-6),
+    C("elliprj", 0, 1e-280, 1, 0.5, tol=4 * EPS), C("elliprj", 0, 1e-300, 1, 0.5), C("elliprj", 0, 1, 1e5, 1e-285),
+    C("elliprj", 0, 1, 2, 1e-300), C("elliprj", 0, 1, 2, 1e288), C("elliprj", 0, 1e-150, 1e150, 1),
     # K: both sides of 1 - m = 2^-52 (ln 4 - ln(x)/2 below it), m < 0 mapped into (0, 1).
     C("ellipk", 0.5), C("ellipk", 1e-300), C("ellipk", 1 - 2**-53), C("ellipk", 1 - 2**-52),
     C("ellipk", -1), C("ellipk", -1e10), C("ellipk", -1e16), C("ellipk", -1e300),
@@ -308,3 +313,49 @@ def test_far_corners(name, args, tol):
     value = getattr(kern, name)(*args)
     err = rel_err(value, ref(name, *args))
     assert err <= tol, f"{name}{args} = {value!r}: relative error {err:.3g}"
+
+
+def _outcome(name, *args):
+    try:
+        return getattr(kern, name)(*args)
+    except RuntimeError as exc:
+        return str(exc)
+
+
+def _bits(value):
+    return tuple(np.float64(v).tobytes() for v in value) if isinstance(value, tuple) else value
+
+
+PAIR_M = [0.0, 1.0, 0.5, 1 - 2**-53, 1 - 2**-52, 1e-300, -1e-300, -3.0, -1e300, 1.5, math.nan, -math.inf]
+PAIR_M += list(RNG.uniform(-5, 1, 200)) + list(1 - loguniform(RNG, 1e-16, 1, 100))
+
+
+def test_ellipke_is_ellipk_and_ellipe():
+    # The pair shares one logarithm; each member must equal its own kernel bit for bit, and a
+    # domain error must be ellipe's (E comes first where both are needed).
+    bad = []
+    for m in PAIR_M:
+        want = _outcome("ellipe", m) if isinstance(_outcome("ellipe", m), str) else (
+            _outcome("ellipk", m), _outcome("ellipe", m))
+        got = _outcome("ellipke", m)
+        if _bits(got) != _bits(want):
+            bad.append((m, got, want))
+    assert not bad, bad
+
+
+PAIR_CP = [(0.5, 0.5), (1.0, 0.5), (0.5, 1.0), (1e-300, 0.3), (0.3, 1e-300), (1e300, 0.5), (0.0, 0.5),
+           (0.5, 0.0), (0.5, -0.5), (math.nan, 0.5), (0.5, math.nan), (math.inf, 0.5), (2.0, 1e-17), (1e-17, 2.0)]
+PAIR_CP += [tuple(p) for p in loguniform(RNG, 1e-12, 1e4, (200, 2))]
+
+
+def test_paired_complete_rf_rj_equals_separate_calls():
+    # RF(0, c, 1) and RJ(0, c, 1, p) iterated side by side must give the separate kernels' bits
+    # (and the first of their errors) at every point, inside and outside the side-by-side range.
+    bad = []
+    for c, p in PAIR_CP:
+        rf, rj = _outcome("elliprf", 0.0, c, 1.0), _outcome("elliprj", 0.0, c, 1.0, p)
+        want = rf if isinstance(rf, str) else rj if isinstance(rj, str) else (rf, rj)
+        got = _outcome("elliprf_elliprj_complete", c, p)
+        if _bits(got) != _bits(want):
+            bad.append((c, p, got, want))
+    assert not bad, bad

@@ -44,15 +44,14 @@ CalcResult<double> UniformDisk::at(double l) const {
     const double root = std::sqrt(4.0 * n) / s;
     const double m = root * root;
 
-    const CalcResult<double> e = ellipe(m);
-    if (!e) return e;
-    const CalcResult<double> k = ellipk(m);
-    if (!k) return k;
+    // E and K share ln(1 − m): one call gives both (E's error first, as it is evaluated first).
+    const CalcResult<CompleteKE> ke = ellipke(m);
+    if (!ke) return ke.failure();
     const CalcResult<double> pi = ellippi(n, m);
     if (!pi) return pi;
 
-    const double e_term = *e * s * u_plus_rho / (2.0 * rho2_);
-    const double k_term = *k * d * ((u * u - rho2_) / 2.0 + 4.0) / (rho2_ * s);
+    const double e_term = ke->e * s * u_plus_rho / (2.0 * rho2_);
+    const double k_term = ke->k * d * ((u * u - rho2_) / 2.0 + 4.0) / (rho2_ * s);
     const double pi_term = *pi * 2.0 * one_plus_rho2_ * (d * d) / (rho2_ * u_plus_rho * s);
     const double t = pi_term + (e_term - k_term);
     return (t + kPi) / kTwoPi + (t - kPi) / kTwoPi;  // = T/π

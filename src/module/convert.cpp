@@ -1,6 +1,7 @@
 #include "module/convert.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 
 #include "module/refs.hpp"
@@ -12,6 +13,8 @@ namespace {
 // the vector grows as needed anyway.
 constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 20;
 
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
 void set_not_sequence_error(PyObject* object) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
     Owned name(PyObject_GetAttrString(type, "__qualname__"));
@@ -21,6 +24,35 @@ void set_not_sequence_error(PyObject* object) {
         PyErr_Clear();
         PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", Py_TYPE(object)->tp_name);
     }
+}
+
+// The buffer format of a native double: "d", optionally with a native-order prefix, or the
+// explicit byte order that matches this machine's.
+bool is_native_double_format(const char* format) {
+    if (format == nullptr) return false;  // no format given means unsigned bytes
+    if (*format == '@' || *format == '=' || *format == (kLittleEndian ? '<' : '>')) ++format;
+    return format[0] == 'd' && format[1] == '\0';
+}
+
+// Zero-copy path for sequences that expose a C-contiguous one-dimensional buffer of doubles
+// (NumPy float64 arrays, array('d'), memoryviews of them): the values are copied in one block,
+// with no Python float per element. Returns false, with no error set, when the object offers no
+// such buffer; the caller then iterates, which gives the same values for these objects.
+bool read_double_buffer(PyObject* object, std::vector<double>* out) {
+    if (!PyObject_CheckBuffer(object)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
+        PyErr_Clear();  // e.g. a strided array: iterate it instead
+        return false;
+    }
+    const bool usable = view.ndim == 1 && view.itemsize == static_cast<Py_ssize_t>(sizeof(double)) &&
+                        is_native_double_format(view.format);
+    if (usable) {
+        const auto* first = static_cast<const double*>(view.buf);
+        out->assign(first, first + view.len / view.itemsize);
+    }
+    PyBuffer_Release(&view);
+    return usable;
 }
 
 }  // namespace
@@ -45,6 +77,8 @@ bool float_sequence_argument(PyObject* object, std::vector<double>* out) {
         set_not_sequence_error(object);
         return false;
     }
+    if (read_double_buffer(object, out)) return true;
+
     Py_ssize_t capacity = PySequence_Size(object);
     if (capacity == -1) {
         PyErr_Clear();

@@ -27,6 +27,7 @@ public:
     const T& value() const& { return value_; }
     T&& value() && { return std::move(value_); }
     const T& operator*() const& { return value_; }
+    const T* operator->() const { return &value_; }
 
     const char* error() const { return error_; }
     Failure failure() const { return Failure{error_}; }

@@ -38,6 +38,29 @@ PyObject* py_kernel(PyObject*, PyObject* args) {
     return call_kernel<Kernel>(args, std::make_index_sequence<N>{});
 }
 
+// The paired kernels, as tuples: ellipke(m) -> (K, E), elliprf_elliprj_complete(c, p) -> (RF, RJ).
+PyObject* py_ellipke(PyObject*, PyObject* args) {
+    double m;
+    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
+    const CalcResult<velmora::CompleteKE> r = velmora::ellipke(m);
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    return Py_BuildValue("(dd)", r->k, r->e);
+}
+
+PyObject* py_elliprf_elliprj_complete(PyObject*, PyObject* args) {
+    double c, p;
+    if (!PyArg_ParseTuple(args, "dd", &c, &p)) return nullptr;
+    const CalcResult<velmora::CompleteRfRj> r = velmora::elliprf_elliprj_complete(c, p);
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    return Py_BuildValue("(dd)", r->rf, r->rj);
+}
+
 // Calls a Python function of one float. The first Python exception is kept (later calls are
 // skipped and give NaN) and raised when the kernel returns.
 struct PyFunction {
@@ -183,6 +206,8 @@ PyMethodDef kMethods[] = {
     {"ellipk", py_kernel<velmora::ellipk, 1>, METH_VARARGS, nullptr},
     {"ellipe", py_kernel<velmora::ellipe, 1>, METH_VARARGS, nullptr},
     {"ellippi", py_kernel<velmora::ellippi, 2>, METH_VARARGS, nullptr},
+    {"ellipke", py_ellipke, METH_VARARGS, nullptr},
+    {"elliprf_elliprj_complete", py_elliprf_elliprj_complete, METH_VARARGS, nullptr},
     {"integrate", py_integrate, METH_VARARGS, nullptr},
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},

@@ -17,6 +17,13 @@ constexpr double kRjBoundFactor = 110.67925377307274;    // (2^-52 / 5)^(-1/8)
 constexpr int kRfMaxSteps = 11;
 constexpr int kRdMaxSteps = 50;
 constexpr int kRjMaxSteps = 100;
+// The complete-RJ iteration: it stops once the two means agree to about √ε (the next step would
+// square that difference, and the terms it adds are below ε); the AGM of 1 and kc ≥ 1e-150
+// settles within 12 steps, so 40 is only a guard.
+constexpr double kCelTolerance = 1.4901161193847656e-08;  // 2^-26 = √ε
+constexpr double kCelMinRatio = 1e-290;
+constexpr double kCelMaxRatio = 1e290;
+constexpr int kCelMaxSteps = 40;
 
 // The Taylor series shared by RD and RJ after duplication has converged: with the normalised
 // deviations folded into the symmetric functions E2 … E5,
@@ -43,6 +50,89 @@ double rc_one_one_plus(double e) {
         return (std::log1p(t) - std::log1p(-t)) / (2.0 * t);
     }
     return 1.0;
+}
+
+
+// RF(0, a, b) = π / (2·AGM(√a, √b)), one AGM step at a time. The AGM converges quadratically;
+// no cap is needed.
+class RfAgm {
+public:
+    RfAgm(double a, double b) : u_(std::sqrt(a)), v_(std::sqrt(b)) {}
+    bool done() const { return !(std::fabs(u_ - v_) >= kAgmTolerance * std::fabs(u_)); }
+    void step() {
+        const double next_u = (u_ + v_) * 0.5;
+        v_ = std::sqrt(u_ * v_);
+        u_ = next_u;
+    }
+    double value() const { return kPi / (u_ + v_); }
+
+private:
+    double u_, v_;
+};
+
+// RJ(0, y, z, p) for finite y, z, p > 0 with one argument of the three zero: the complete
+// integral, by Bulirsch's quadratically convergent iteration for the general complete integral
+// (Bartky's transformation; Bulirsch 1969, Numer. Math. 13, 305, algorithm "cel"):
+//   cel(kc, p, a, b) = ∫₀^{π/2} (a cos²φ + b sin²φ) / ((cos²φ + p sin²φ) √(cos²φ + kc² sin²φ)) dφ,
+// and with t = tan²φ in the RJ integral,
+//   RJ(0, kc², 1, p) = 3 cel(kc, p, 0, 1),   RJ(0, y, z, p) = z^(-3/2) RJ(0, y/z, 1, p/z).
+// For p > 0 and a, b ≥ 0 every quantity in the iteration is positive, so nothing cancels and the
+// result is good to a few ulps, at the cost of one AGM (about five steps) instead of the dozen
+// duplication steps of the general algorithm.
+class CompleteRj {
+public:
+    // False where the iteration could overflow or lose digits; the caller then duplicates.
+    bool start(double y, double z, double p) {
+        if (y > z) std::swap(y, z);  // RJ is symmetric in y and z; kc = √(y/z) ≤ 1
+        scale_ = 1.0 / z;
+        const double kc2 = y * scale_;
+        const double pk = p * scale_;
+        // 1/p' is formed below (a grows like 1/p', b like 1/√p'); stay clear of overflow and of
+        // subnormal kc² (its root would lose digits).
+        if (!(pk >= kCelMinRatio && pk <= kCelMaxRatio && kc2 >= kCelMinRatio)) return false;
+        qc_ = std::sqrt(kc2);
+        pk_ = std::sqrt(pk);
+        a_ = 0.0;
+        b_ = 1.0 / pk_;
+        e_ = qc_;
+        em_ = 1.0;
+        return true;
+    }
+    // Still iterating: neither converged nor out of steps.
+    bool running() const { return !converged_ && steps_ < kCelMaxSteps; }
+    bool converged() const { return converged_; }
+    void step() {
+        ++steps_;
+        const double f = a_;
+        a_ += b_ / pk_;
+        const double g = e_ / pk_;
+        b_ += f * g;
+        b_ += b_;
+        pk_ += g;
+        const double em_old = em_;
+        em_ += qc_;
+        if (std::fabs(em_old - qc_) <= em_old * kCelTolerance) {
+            converged_ = true;
+            return;
+        }
+        qc_ = 2.0 * std::sqrt(e_);
+        e_ = qc_ * em_;
+    }
+    double value() const { return 3.0 * (kHalfPi * (b_ + a_ * em_) / (em_ * (em_ + pk_))) * scale_ * std::sqrt(scale_); }
+
+private:
+    double scale_ = 1.0, qc_ = 0.0, pk_ = 1.0, a_ = 0.0, b_ = 0.0, e_ = 0.0, em_ = 1.0;
+    int steps_ = 0;
+    bool converged_ = false;
+};
+
+bool complete_rj(double y, double z, double p, double* out) {
+    CompleteRj rj;
+    if (!rj.start(y, z, p)) return false;
+    while (rj.running()) rj.step();
+    if (!rj.converged()) return false;
+    *out = rj.value();
+    return true;
 }
 
 }  // namespace
@@ -109,15 +199,9 @@ CalcResult<double> elliprf(double x, double y, double z) {
             a = x;
             b = y;
         }
-        double u = std::sqrt(a);
-        double v = std::sqrt(b);
-        // The AGM converges quadratically; no cap is needed.
-        while (std::fabs(u - v) >= kAgmTolerance * std::fabs(u)) {
-            const double next_u = (u + v) * 0.5;
-            v = std::sqrt(u * v);
-            u = next_u;
-        }
-        return kPi / (u + v);
+        RfAgm agm(a, b);
+        while (!agm.done()) agm.step();
+        return agm.value();
     }
 
     // General case: Carlson's duplication until the arguments agree to the series' accuracy.
@@ -252,6 +336,14 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
     }
     if (z == p) return elliprd(x, y, z);
 
+    // One zero argument and p > 0: the complete integral needed by Π (see complete_rj).
+    if (p > 0.0 && (x == 0.0 || y == 0.0 || z == 0.0) && std::isfinite(x + y + z + p)) {
+        const double a = x == 0.0 ? y : x;
+        const double b = z == 0.0 ? y : z;
+        double value;
+        if (complete_rj(a, b, p, &value)) return value;
+    }
+
     if (p < 0.0) {
         // Cauchy principal value (Carlson 1995, eq. 4.4): with a ≤ b ≤ c the sorted x, y, z and
         //   R = (c(a + b − p) − ab)/(c − p) > 0,
@@ -326,6 +418,30 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
     const double e4 = (2.0 * dx * dy * dz + e2 * dp + 3.0 * dp * dp * dp) * dp;
     const double e5 = dx * dy * dz * dp * dp;
     return 6.0 * sum + f * std::pow(an, -1.5) * rd_rj_series(e2, e3, e4, e5);
+}
+
+CalcResult<CompleteRfRj> elliprf_elliprj_complete(double c, double p) {
+    // Where elliprf(0, c, 1) takes its AGM and elliprj(0, c, 1, p) its complete iteration, the
+    // two independent iterations run side by side, step for step exactly as alone, so their
+    // square roots and divisions overlap in the processor; elsewhere the two calls are made.
+    CompleteRj rj;
+    if (c != 1.0 && c > 0.0 && p > 0.0 && p != 1.0 && std::isfinite(c + p) && rj.start(c, 1.0, p)) {
+        RfAgm rf(1.0, c);
+        bool rf_done = rf.done();
+        while (!rf_done || rj.running()) {
+            if (!rf_done) {
+                rf.step();
+                rf_done = rf.done();
+            }
+            if (rj.running()) rj.step();
+        }
+        if (rj.converged()) return CompleteRfRj{rf.value(), rj.value()};
+    }
+    const CalcResult<double> rf = elliprf(0.0, c, 1.0);
+    if (!rf) return rf.failure();
+    const CalcResult<double> rj_value = elliprj(0.0, c, 1.0, p);
+    if (!rj_value) return rj_value.failure();
+    return CompleteRfRj{*rf, *rj_value};
 }
 
 }  // namespace velmora

@@ -43,12 +43,15 @@ constexpr double horner(const double (&coefficients)[N], double x) {
     return acc;
 }
 
-// K from the complementary parameter x = 1 − m, 0 < x ≤ 1 (x may be NaN).
-double ellipk_complement(double x) {
+// K and E from the complementary parameter x = 1 − m, 0 < x ≤ 1 (x may be NaN), and ln x, which
+// the two share when both are wanted.
+double ellipk_complement(double x, double log_x) {
     // Below the double epsilon the polynomial terms are beyond the last digit: K ~ ln 4 − ln(x)/2.
-    if (x < kEpsilon) return kLn4 - 0.5 * std::log(x);
-    return horner(kKP, x) - std::log(x) * horner(kKQ, x);
+    if (x < kEpsilon) return kLn4 - 0.5 * log_x;
+    return horner(kKP, x) - log_x * horner(kKQ, x);
 }
+
+double ellipe_complement(double x, double log_x) { return horner(kEP, x) - log_x * x * horner(kEQ, x); }
 
 }  // namespace
 
@@ -61,9 +64,11 @@ CalcResult<double> ellipk(double m) {
     // for 0 < x ≤ 1 and is useless beyond it (it would give K(−5) < 0).
     if (m < 0.0) {
         const double one_minus_m = 1.0 - m;
-        return ellipk_complement(1.0 / one_minus_m) / std::sqrt(one_minus_m);
+        const double x = 1.0 / one_minus_m;
+        return ellipk_complement(x, std::log(x)) / std::sqrt(one_minus_m);
     }
-    return ellipk_complement(1.0 - m);
+    const double x = 1.0 - m;
+    return ellipk_complement(x, std::log(x));
 }
 
 CalcResult<double> ellipe(double m) {
@@ -79,7 +84,25 @@ CalcResult<double> ellipe(double m) {
         scale = std::sqrt(x);
         x = 1.0 / x;
     }
-    return scale * (horner(kEP, x) - std::log(x) * x * horner(kEQ, x));
+    return scale * ellipe_complement(x, std::log(x));
+}
+
+CalcResult<CompleteKE> ellipke(double m) {
+    // E is the first of the pair: its domain error is the one reported.
+    if (m > 1.0) return Failure{"ellipe: m must be less than 1."};
+    if (m == 1.0) return CompleteKE{HUGE_VAL, 1.0};
+    if (m == 0.0) return CompleteKE{kHalfPi, kHalfPi};
+    // The same transformation for m < 0 as in ellipk and ellipe, with one logarithm for both.
+    if (m < 0.0) {
+        const double one_minus_m = 1.0 - m;
+        const double x = 1.0 / one_minus_m;
+        const double log_x = std::log(x);
+        const double root = std::sqrt(one_minus_m);
+        return CompleteKE{ellipk_complement(x, log_x) / root, root * ellipe_complement(x, log_x)};
+    }
+    const double x = 1.0 - m;
+    const double log_x = std::log(x);
+    return CompleteKE{ellipk_complement(x, log_x), ellipe_complement(x, log_x)};
 }
 
 CalcResult<double> ellippi(double n, double m) {
@@ -106,11 +129,9 @@ CalcResult<double> ellippi(double n, double m) {
         return (m * *k) / d - (c * t) / d;
     }
     // 0 < n ≤ 1: Π(n, m) = RF(0, 1 − m, 1) + n/3 · RJ(0, 1 − m, 1, 1 − n)   (DLMF 19.25.2).
-    const CalcResult<double> rf = elliprf(0.0, c, 1.0);
-    if (!rf) return rf;
-    const CalcResult<double> rj = elliprj(0.0, c, 1.0, 1.0 - n);
-    if (!rj) return rj;
-    return *rf + (n * *rj) / 3.0;
+    const CalcResult<CompleteRfRj> r = elliprf_elliprj_complete(c, 1.0 - n);
+    if (!r) return r.failure();
+    return r->rf + (n * r->rj) / 3.0;
 }
 
 }  // namespace velmora

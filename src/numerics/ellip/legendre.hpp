@@ -14,4 +14,12 @@ CalcResult<double> ellipk(double m);
 CalcResult<double> ellipe(double m);
 CalcResult<double> ellippi(double n, double m);
 
+// K(m) and E(m) together, equal bit for bit to ellipk(m) and ellipe(m) but with one logarithm;
+// for m > 1 it fails with ellipe's message (E is the one evaluated first where both are needed).
+struct CompleteKE {
+    double k;
+    double e;
+};
+CalcResult<CompleteKE> ellipke(double m);
+
 }  // namespace velmora
