@@ -267,3 +267,33 @@ def test_interp_stays_between_neighbours(gaps, x0, ys, u, mode):
     j, tol = neighbours(xs, ys, x)
     got = K.interp(xs, ys, x, mode)
     assert min(ys[j], ys[j + 1]) - tol <= got <= max(ys[j], ys[j + 1]) + tol, (xs, ys, x, got, tol)
+
+
+def test_gauss_legendre_nodes_are_nearest_doubles():
+    # Each abscissa is the nearest double to a root of P10, each weight to 2/((1 - x^2) P10'(x)^2).
+    bad = []
+    with mpmath.workdps(40):
+        for x, w in K.gauss_legendre_nodes():
+            root = mpmath.findroot(lambda t: mpmath.legendre(10, t), mpmath.mpf(x))
+            weight = 2 / ((1 - root**2) * mpmath.diff(lambda t: mpmath.legendre(10, t), root) ** 2)
+            for got, want in ((x, root), (w, weight)):
+                if got != float(want):
+                    bad.append((got, mpmath.nstr(want, 20)))
+    assert not bad, bad
+    assert len(K.gauss_legendre_nodes()) == 5
+
+
+@pytest.mark.parametrize("a, b", [(0.0, 1.0), (-2.0, 3.0), (0.25, 0.2500001), (1.0, 0.0)])
+def test_gauss_legendre_is_exact_to_degree_19(a, b):
+    # x^k for k ≤ 19 integrates to rounding; x^20 does not (the rule's degree ends at 19).
+    bad = []
+    for k in range(20):
+        with mpmath.workdps(50):
+            exact = float((mpmath.mpf(b) ** (k + 1) - mpmath.mpf(a) ** (k + 1)) / (k + 1))
+        got = K.gauss_legendre(lambda x: x**k, a, b)
+        scale = max(abs(b), abs(a)) ** k * abs(b - a)  # nodes rounded to 1 ulp move x^k by k ulps
+        if abs(got - exact) > 4 * (k + 2) * 2.0**-52 * scale:
+            bad.append((k, got, exact))
+    assert not bad, bad
+    exact20 = (1 - 0) / 21
+    assert abs(K.gauss_legendre(lambda x: x**20, 0.0, 1.0) - exact20) > 1e-12

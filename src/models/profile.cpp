@@ -21,13 +21,21 @@ bool table_segment(std::span<const double> bl, std::span<const double> bf, doubl
 
 }  // namespace
 
+Profile::Profile(bool is_table, std::span<const double> bl, std::span<const double> bf)
+    : is_table_(is_table), ordered_(true), bl_(bl), bf_(bf) {
+    const std::size_t m = std::min(bl.size(), bf.size());
+    for (std::size_t i = 0; i < m; ++i) {
+        if (std::isnan(bl[i]) || (i > 0 && bl[i] < bl[i - 1])) ordered_ = false;
+    }
+}
+
 Profile Profile::limb_darkened() { return Profile(false, {}, {}); }
 
 Profile Profile::flux_map(std::span<const double> bl, std::span<const double> bf) { return Profile(true, bl, bf); }
 
 double Profile::operator()(double r) const {
     if (is_table_) return interp(bl_, bf_, r, Extrapolation::filled(0.0));
-    return 1.0 + kLimbDarkening * (1.0 - std::sqrt(1.0 - r * r));
+    return limb_darkening(r);
 }
 
 std::vector<double> Profile::kinks() const {
@@ -44,11 +52,14 @@ std::vector<double> Profile::kinks() const {
 }
 
 Profile::Piece Profile::piece(double a, double b) const {
-    if (!is_table_) return Piece{a, b, (*this)(a), (*this)(b), true, 0.0};
-    if (std::min(bl_.size(), bf_.size()) == 1) return Piece{a, b, bf_[0], bf_[0], false, 0.0};
+    if (!is_table_) return Piece{a, b, (*this)(a), (*this)(b), true, Segment{0.0, 0.0}, nullptr};
+    if (std::min(bl_.size(), bf_.size()) == 1) {
+        return Piece{a, b, bf_[0], bf_[0], false, Segment{0.0, bf_[0]}, nullptr};
+    }
     Segment segment;
-    if (!table_segment(bl_, bf_, a, b, &segment)) return Piece{a, b, 0.0, 0.0, false, 0.0};
-    return Piece{a, b, segment.at(a), segment.at(b), false, segment.slope};
+    const Profile* lookup = ordered_ ? nullptr : this;
+    if (!table_segment(bl_, bf_, a, b, &segment)) return Piece{a, b, 0.0, 0.0, false, Segment{0.0, 0.0}, lookup};
+    return Piece{a, b, segment.at(a), segment.at(b), false, segment, lookup};
 }
 
 }  // namespace velmora

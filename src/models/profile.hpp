@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "numerics/interp/linear.hpp"
+
 namespace velmora {
 
 // Either the fixed linear limb-darkening law I(r) = 1 − 0.6(1 − √(1 − r²)), or a flux map: the
@@ -20,17 +22,32 @@ public:
     // The brightness at r.
     double operator()(double r) const;
 
+    // The law, evaluated in the order 1 − √(1 − r²), times −0.6, plus 1.
+    static double limb_darkening(double r) { return 1.0 + kLimbDarkening * (1.0 - std::sqrt(1.0 - r * r)); }
+
+    bool is_table() const { return is_table_; }
+
     // The points of (0, 1) where the profile is not smooth (a flux map's knots), ascending.
     std::vector<double> kinks() const;
 
-    // On a piece (a, b) free of kinks the profile is smooth: its one-sided values at the ends and
-    // the integral of a function against its slope, for integration by parts.
+    // On a piece (a, b) free of kinks the profile is smooth: its one-sided values at the ends, its
+    // value inside (a table piece is one line, so no search through the knots per point) and the
+    // integral of a function against its slope, for integration by parts.
     struct Piece {
         double start, end;  // a, b
         double at_start;    // P(a⁺)
         double at_end;      // P(b⁻)
-        bool law;           // the limb-darkening law, or a table segment of slope line_slope
-        double line_slope;
+        bool law;           // the limb-darkening law, or the line of a table segment
+        Segment line;       // the segment's line; 0 outside the table, the value of a one-knot table
+        const Profile* lookup;  // a table not in ascending order: looked up at every point instead
+
+        // P(r) for r in [a, b].
+        double operator()(double r) const {
+            if (law) return limb_darkening(r);
+            return lookup == nullptr ? line.at(r) : (*lookup)(r);
+        }
+        // One line over the whole piece (the law, or an ordered table): no kink inside.
+        bool smooth() const { return lookup == nullptr; }
 
         // ∫_a^b f(r) P′(r) dr with the given quadrature (a callable (g, a, b) → double).
         template <class F, class Quadrature>
@@ -39,10 +56,10 @@ public:
     Piece piece(double a, double b) const;
 
 private:
-    Profile(bool is_table, std::span<const double> bl, std::span<const double> bf)
-        : is_table_(is_table), bl_(bl), bf_(bf) {}
+    Profile(bool is_table, std::span<const double> bl, std::span<const double> bf);
 
     bool is_table_;
+    bool ordered_;  // knots ascending and not NaN: a piece between two knots is one segment
     std::span<const double> bl_, bf_;
 };
 
@@ -57,8 +74,8 @@ double Profile::Piece::against_slope(F&& f, Quadrature&& quadrature) const {
             return f(r) * (kLimbDarkening * r);
         }, std::asin(start), std::asin(end));
     }
-    if (line_slope == 0.0) return 0.0;  // a flat segment, or outside the table
-    return line_slope * quadrature(f, start, end);
+    if (line.slope == 0.0) return 0.0;  // a flat segment, or outside the table
+    return line.slope * quadrature(f, start, end);
 }
 
 }  // namespace velmora

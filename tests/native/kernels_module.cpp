@@ -13,6 +13,7 @@
 #include "numerics/ellip/carlson.hpp"
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
+#include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
 
 namespace {
@@ -59,6 +60,42 @@ PyObject* py_elliprf_elliprj_complete(PyObject*, PyObject* args) {
         return nullptr;
     }
     return Py_BuildValue("(dd)", r->rf, r->rj);
+}
+
+// gauss_legendre(f, a, b): the 10-point rule; gauss_legendre_nodes(): its (abscissa, weight) pairs.
+PyObject* py_gauss_legendre(PyObject*, PyObject* args) {
+    PyObject* f;
+    double a, b;
+    if (!PyArg_ParseTuple(args, "Odd", &f, &a, &b)) return nullptr;
+    struct Call {
+        PyObject* callable;
+        bool failed = false;
+        double operator()(double x) {
+            if (failed) return NAN;
+            PyObject* out = PyObject_CallFunction(callable, "d", x);
+            const double v = out ? PyFloat_AsDouble(out) : NAN;
+            Py_XDECREF(out);
+            if (out == nullptr || (v == -1.0 && PyErr_Occurred())) failed = true;
+            return v;
+        }
+    } call{f};
+    const double value = velmora::gauss_legendre(call, a, b);
+    if (call.failed) return nullptr;
+    return PyFloat_FromDouble(value);
+}
+
+PyObject* py_gauss_legendre_nodes(PyObject*, PyObject*) {
+    PyObject* out = PyList_New(0);
+    for (const auto& node : velmora::gauss_legendre_nodes::kTen) {
+        PyObject* pair = out ? Py_BuildValue("(dd)", node.abscissa, node.weight) : nullptr;
+        if (pair == nullptr || PyList_Append(out, pair) < 0) {
+            Py_XDECREF(pair);
+            Py_XDECREF(out);
+            return nullptr;
+        }
+        Py_DECREF(pair);
+    }
+    return out;
 }
 
 // Calls a Python function of one float. The first Python exception is kept (later calls are
@@ -213,6 +250,8 @@ PyMethodDef kMethods[] = {
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},
     {"interp", py_interp, METH_VARARGS, nullptr},
     {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},
+    {"gauss_legendre", py_gauss_legendre, METH_VARARGS, nullptr},
+    {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
