@@ -1,0 +1,244 @@
+"""Cost per point of every velmora function, side by side with VBMicrolensing and MulensModel.
+
+Everything is measured in one run, so the ratios hold on a noisy machine (absolute times do not).
+Workloads: lens positions u spread evenly over [0, 3] Einstein radii (l = u/rho source radii) at
+rho = rstar/re = 0.05 and 0.5; 10^5 points for the direct models, 10^3 for the integrated ones;
+inputs as lists and as NumPy float64 arrays. Each time is the best of several repeats.
+
+Accuracy: the largest relative error on a sample of 17 positions per rho (inside the source, at
+the limb, outside) against the 30-digit reference of benchmarks/validate.py.
+
+Peers (the `bench` extra: python -m pip install '.[bench]'; without them velmora is timed alone):
+  VBMicrolensing  ESPLLightCurve (a whole array per call; a1 = 0 uniform, 0.6 the same law), and
+                  per point ESPLMag2 (uniform) and ESPLMagDark (default Tol and Tol = 1e-4);
+  MulensModel     finite_source_uniform_WittMao94 and finite_source_LD_Lee09 (Gamma = 0.5, the
+                  same law), all epochs per call, on fewer points (they cost far more).
+Then: cost against len(l) and the fixed per-call overhead, and cost against the number of knots
+of a flux map. Usage: python benchmarks/bench.py [--quick]
+"""
+from __future__ import annotations
+
+import argparse
+import math
+import os
+import pathlib
+import sys
+import time
+import warnings
+
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")  # NumPy's BLAS threads would compete for the cores
+
+import numpy as np
+
+import velmora
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+
+try:
+    import MulensModel
+    import VBMicrolensing
+except ImportError:
+    MulensModel = VBMicrolensing = None
+
+LD = 0.6
+GAMMA = 2 * LD / (3 - LD)
+RHOS = (0.05, 0.5)
+SAMPLE_L = [0.0, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99, 0.999, 1.0, 1.001, 1.01, 1.1, 1.5, 2.0, 3.0, 5.0, 10.0]
+
+
+def best_time(call, repeats):
+    best = math.inf
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def law_table(knots):
+    bl = [k / (knots - 1) for k in range(knots)]
+    return bl, [1 - LD * (1 - math.sqrt(1 - r * r)) for r in bl]
+
+
+TABLE_21 = law_table(21)
+TABLE_100 = law_table(100)
+
+# name, callable (l, rho) -> list, points per workload
+VELMORA = {
+    "witt_mao_magnification": (lambda l, rho: velmora.witt_mao_magnification(l, 1.0, rho), 100_000),
+    "heyrovsky_magnification (r = 0.7, one call per point)":
+        (lambda l, rho: [velmora.heyrovsky_magnification(x, 0.7, 1.0, rho) for x in l], 100_000),
+    "discrete_flux_map_heyrovsky (21 rings)":
+        (lambda l, rho: velmora.discrete_flux_map_heyrovsky_magnification(l, 1.0, rho, *TABLE_21), 100_000),
+    "integrated_heyrovsky (ring route)": (lambda l, rho: velmora.integrated_heyrovsky_magnification(l, 1.0, rho), 1000),
+    "integrated_witt_mao (disk route)": (lambda l, rho: velmora.integrated_witt_mao_magnification(l, 1.0, rho), 1000),
+    "integrated_flux_map_heyrovsky (100 knots)":
+        (lambda l, rho: velmora.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, *TABLE_100), 1000),
+    "integrated_flux_map_witt_mao (100 knots)":
+        (lambda l, rho: velmora.integrated_flux_map_witt_mao_magnification(l, 1.0, rho, *TABLE_100), 1000),
+}
+UNIFORM = "witt_mao_magnification"
+LIMB = ("integrated_heyrovsky (ring route)", "integrated_witt_mao (disk route)")
+
+
+def positions(n, rho):
+    return np.linspace(0.0, 3.0, n) / rho
+
+
+def vbm(limb, tol):
+    """VBMicrolensing per point (ESPLMag2 uniform, ESPLMagDark limb-darkened)."""
+    engine = VBMicrolensing.VBMicrolensing()
+    if tol is not None:
+        engine.Tol = tol
+    engine.a1 = LD if limb else 0.0
+    call = engine.ESPLMagDark if limb else engine.ESPLMag2
+    # u = 0 is outside its domain: the smallest positive double stands in for it
+    return lambda l, rho: [call(max(x * rho, 5e-324), rho) for x in l]
+
+
+def vbm_curve(limb):
+    """VBMicrolensing's whole-array call: a light curve with u0 -> 0, tE = 1, t0 = 0, so u = t."""
+    engine = VBMicrolensing.VBMicrolensing()
+    engine.a1 = LD if limb else 0.0
+    return lambda l, rho: engine.ESPLLightCurve([math.log(1e-300), 0.0, 0.0, math.log(rho)],
+                                                [x * rho for x in l])[0]
+
+
+def mulens(method):
+    """MulensModel on all epochs at once (u0 = 0, tE = 1: the epoch is u); if one epoch raises,
+    the call is repeated per point with NaN for the failing ones."""
+    def run(l, rho):
+        us = [x * rho for x in l]
+        model = MulensModel.Model({"t_0": 0.0, "u_0": 0.0, "t_E": 1.0, "rho": rho})
+        model.set_magnification_methods([-1.0, method, max(us) + 1.0])
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            try:
+                return [float(a) for a in model.get_magnification(us, gamma=GAMMA)]
+            except Exception:  # noqa: BLE001 - a peer's failure is a result here
+                out = []
+                for u in us:
+                    try:
+                        out.append(float(model.get_magnification([u], gamma=GAMMA)[0]))
+                    except Exception:  # noqa: BLE001
+                        out.append(math.nan)
+                return out
+    return run
+
+
+def peers():
+    if VBMicrolensing is None:
+        return {}
+    return {
+        UNIFORM: [("VBMicrolensing ESPLLightCurve, a1 = 0 (array)", vbm_curve(False), 100_000),
+                  ("VBMicrolensing ESPLMag2 (per point)", vbm(False, None), 100_000),
+                  ("MulensModel finite_source_uniform_WittMao94", mulens("finite_source_uniform_WittMao94"), 1000)],
+        LIMB[0]: [("VBMicrolensing ESPLLightCurve, a1 = 0.6 (array)", vbm_curve(True), 1000),
+                  ("VBMicrolensing ESPLMagDark (per point)", vbm(True, None), 1000),
+                  ("VBMicrolensing ESPLMagDark Tol=1e-4", vbm(True, 1e-4), 300),
+                  ("MulensModel finite_source_LD_Lee09", mulens("finite_source_LD_Lee09"), 100)],
+    }
+
+
+def worst_error(call, rho, refs):
+    """(largest relative error over the sample's finite results, number of points that raised or
+    gave a non-finite value)."""
+    worst, failed = 0.0, 0
+    for l, ref in zip(SAMPLE_L, refs):
+        try:
+            got = call([l], rho)[0]
+        except Exception:  # noqa: BLE001 - a peer's failure is a result here
+            got = math.nan
+        if math.isfinite(got):
+            worst = max(worst, abs(got - ref) / abs(ref))
+        else:
+            failed += 1
+    return worst, failed
+
+
+def references(rho):
+    try:
+        from validate import reference  # needs mpmath (and the peers, which validate.py imports)
+    except (ImportError, SystemExit):
+        return None
+    pairs = [reference(l, rho) for l in SAMPLE_L]
+    return [float(u) for u, _ in pairs], [float(d) for _, d in pairs]
+
+
+def fmt_err(e):
+    if e is None:
+        return "-"
+    worst, failed = e
+    return f"{worst:.1e}" + (f" ({failed} fail)" if failed else "")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="tenfold smaller workloads")
+    args = parser.parse_args()
+    scale = 10 if args.quick else 1
+    repeats = 3 if args.quick else 5
+
+    rows = []
+    per_point = {}
+    for rho in RHOS:
+        refs = references(rho)
+        for name, (call, n) in VELMORA.items():
+            n //= scale
+            l_array = positions(n, rho)
+            l_list = l_array.tolist()
+            t_list = best_time(lambda: call(l_list, rho), repeats) / n * 1e9
+            t_array = best_time(lambda: call(l_array, rho), repeats) / n * 1e9
+            per_point[(name, rho)] = t_array
+            ref = None if refs is None else refs[0] if name == UNIFORM else refs[1] if name in LIMB else None
+            err = None if ref is None else worst_error(call, rho, ref)
+            rows.append((name, rho, t_list, t_array, "", None, None, err, None))
+            for peer_name, peer_call, m in peers().get(name if name != LIMB[1] else "", []):
+                m = max(m // scale, 10)
+                l_peer = positions(m, rho).tolist()
+                t_peer = best_time(lambda: peer_call(l_peer, rho), max(repeats // 2, 1)) / m * 1e9
+                peer_err = None if ref is None else worst_error(peer_call, rho, ref)
+                rows.append(("", rho, None, None, peer_name, t_peer, t_peer / t_array, None, peer_err))
+
+    print(f"Cost per point (ns), best of {repeats}; u = l*rho spread over [0, 3]. err: largest relative error on "
+          f"{len(SAMPLE_L)} positions per rho against a 30-digit reference (fail: raised or not finite there)")
+    head = f"{'function':<56}{'rho':>5}{'list ns':>10}{'numpy ns':>10}{'peer/velmora':>14}  {'err':<16}"
+    print(head)
+    print("-" * len(head))
+    for name, rho, t_list, t_array, peer, t_peer, ratio, err, peer_err in rows:
+        if peer:
+            print(f"{'  vs ' + peer:<56}{rho:>5g}{t_peer:>10.0f}{'':>10}{ratio:>14.2f}  {fmt_err(peer_err):<16}")
+        else:
+            print(f"{name:<56}{rho:>5g}{t_list:>10.0f}{t_array:>10.0f}{'':>14}  {fmt_err(err):<16}")
+
+    print("\nTargets (numpy input, rho = 0.05):")
+    wm = per_point[(UNIFORM, 0.05)]
+    ring = per_point[(LIMB[0], 0.05)]
+    disk = per_point[(LIMB[1], 0.05)]
+    fm = per_point[("integrated_flux_map_heyrovsky (100 knots)", 0.05)]
+    wm_list = next(r[2] for r in rows if r[0] == UNIFORM and r[1] == 0.05)
+    for what, value, goal in [("witt_mao_magnification, numpy (ns)", wm, 80), ("witt_mao_magnification, list (ns)",
+                              wm_list, 100), ("ring route (us)", ring / 1e3, 40), ("disk route / ring route", disk / ring, 2),
+                              ("100-knot map / fixed law, ring route", fm / ring, 5)]:
+        print(f"  {what:<40} {value:10.2f}   target <= {goal:<5} {'met' if value <= goal else 'not met'}")
+
+    print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
+    for n in (1, 10, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
+        l_array = positions(max(n, 1), 0.05)
+        t = best_time(lambda: velmora.witt_mao_magnification(l_array, 1.0, 0.05), repeats)
+        print(f"  len {n:>9}: {t * 1e6:12.1f} us per call, {t / n * 1e9:10.1f} ns per point")
+    empty = best_time(lambda: velmora.witt_mao_magnification([], 1.0, 0.05), 1000) * 1e9
+    print(f"  fixed per-call overhead (empty list): {empty:.0f} ns")
+
+    print("\nCost against the number of knots, integrated_flux_map_heyrovsky at rho = 0.05 (100 positions):")
+    l_array = positions(100 // scale, 0.05)
+    law = best_time(lambda: velmora.integrated_heyrovsky_magnification(l_array, 1.0, 0.05), repeats)
+    for knots in (2, 5, 11, 21, 51, 101, 201, 401):
+        table = law_table(knots)
+        t = best_time(lambda: velmora.integrated_flux_map_heyrovsky_magnification(l_array, 1.0, 0.05, *table),
+                      repeats)
+        print(f"  {knots:>4} knots: {t / len(l_array) * 1e6:9.1f} us per point, {t / law:6.2f} x the fixed law")
+
+
+if __name__ == "__main__":
+    main()
