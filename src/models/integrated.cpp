@@ -22,9 +22,9 @@ constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr 
 
 // The end points of the smooth pieces of [0, 1]: 0, the profile's kinks, l when 0 < l < 1
 // (the ring magnification has a logarithmic singularity at r = l, and W(r) a kink), and 1.
-std::vector<double> split_points(const std::vector<double>& kinks, double l) {
-    std::vector<double> points;
-    points.reserve(kinks.size() + 3);
+// Written into `points`, whose storage is reused from one lens position to the next.
+const std::vector<double>& split_points(const std::vector<double>& kinks, double l, std::vector<double>& points) {
+    points.clear();
     points.push_back(0.0);
     points.insert(points.end(), kinks.begin(), kinks.end());
     if (l > 0.0 && l < 1.0) points.push_back(l);
@@ -69,8 +69,8 @@ auto piece_rule(bool gauss) {
 
 // N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks; a table's pieces are quadratics in r.
 double normaliser(const Profile& profile) {
-    const std::vector<double> points = split_points(profile.kinks(), 0.0);
-    return sum_pieces(points, [&](double a, double b) {
+    std::vector<double> points;
+    return sum_pieces(split_points(profile.kinks(), 0.0, points), [&](double a, double b) {
         const Profile::Piece piece = profile.piece(a, b);
         return piece_rule(table_line(piece))([&](double r) { return (kTwoPi * r) * piece(r); }, a, b);
     });
@@ -81,10 +81,12 @@ double normaliser(const Profile& profile) {
 std::vector<double> ring_route(const std::vector<double>& l, double re, double rstar, const Profile& profile,
                                double norm) {
     const std::vector<double> kinks = profile.kinks();
+    std::vector<double> points;
+    points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
-        const double m = sum_pieces(split_points(kinks, li), [&](double a, double b) {
+        const double m = sum_pieces(split_points(kinks, li, points), [&](double a, double b) {
             const Profile::Piece piece = profile.piece(a, b);
             auto integrand = [&](double r) {
                 const double ring = heyrovsky_magnification(li, r, re, rstar).value_or(NAN);
@@ -105,6 +107,8 @@ std::vector<double> ring_route(const std::vector<double>& l, double re, double r
 std::vector<double> disk_route(const std::vector<double>& l, const std::vector<double>& full_disk, double re,
                                double rstar, const Profile& profile, double norm) {
     const std::vector<double> kinks = profile.kinks();
+    std::vector<double> points;
+    points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
@@ -113,7 +117,7 @@ std::vector<double> disk_route(const std::vector<double>& l, const std::vector<d
             if (r == 1.0) return full_disk[i];
             return UniformDisk(re, r * rstar).at(li / r).value_or(NAN);
         };
-        const double m = sum_pieces(split_points(kinks, li), [&](double a, double b) {
+        const double m = sum_pieces(split_points(kinks, li, points), [&](double a, double b) {
             const Profile::Piece piece = profile.piece(a, b);
             const double at_end = finite_or_zero(kPi * b * b * disk(b) * piece.at_end);
             const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * disk(a) * piece.at_start);
