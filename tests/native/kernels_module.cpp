@@ -62,42 +62,6 @@ PyObject* py_elliprf_elliprj_complete(PyObject*, PyObject* args) {
     return Py_BuildValue("(dd)", r->rf, r->rj);
 }
 
-// gauss_legendre(f, a, b): the 10-point rule; gauss_legendre_nodes(): its (abscissa, weight) pairs.
-PyObject* py_gauss_legendre(PyObject*, PyObject* args) {
-    PyObject* f;
-    double a, b;
-    if (!PyArg_ParseTuple(args, "Odd", &f, &a, &b)) return nullptr;
-    struct Call {
-        PyObject* callable;
-        bool failed = false;
-        double operator()(double x) {
-            if (failed) return NAN;
-            PyObject* out = PyObject_CallFunction(callable, "d", x);
-            const double v = out ? PyFloat_AsDouble(out) : NAN;
-            Py_XDECREF(out);
-            if (out == nullptr || (v == -1.0 && PyErr_Occurred())) failed = true;
-            return v;
-        }
-    } call{f};
-    const double value = velmora::gauss_legendre(call, a, b);
-    if (call.failed) return nullptr;
-    return PyFloat_FromDouble(value);
-}
-
-PyObject* py_gauss_legendre_nodes(PyObject*, PyObject*) {
-    PyObject* out = PyList_New(0);
-    for (const auto& node : velmora::gauss_legendre_nodes::kTen) {
-        PyObject* pair = out ? Py_BuildValue("(dd)", node.abscissa, node.weight) : nullptr;
-        if (pair == nullptr || PyList_Append(out, pair) < 0) {
-            Py_XDECREF(pair);
-            Py_XDECREF(out);
-            return nullptr;
-        }
-        Py_DECREF(pair);
-    }
-    return out;
-}
-
 // Calls a Python function of one float. The first Python exception is kept (later calls are
 // skipped and give NaN) and raised when the kernel returns.
 struct PyFunction {
@@ -118,6 +82,37 @@ struct PyFunction {
         return v;
     }
 };
+
+// Appends the pair (a, b) to a list; false with an error set on failure.
+bool append_pair(PyObject* list, double a, double b) {
+    PyObject* pair = Py_BuildValue("(dd)", a, b);
+    const bool ok = pair != nullptr && PyList_Append(list, pair) == 0;
+    Py_XDECREF(pair);
+    return ok;
+}
+
+// gauss_legendre(f, a, b): the 10-point rule; gauss_legendre_nodes(): its (abscissa, weight) pairs.
+PyObject* py_gauss_legendre(PyObject*, PyObject* args) {
+    PyObject* f;
+    double a, b;
+    if (!PyArg_ParseTuple(args, "Odd", &f, &a, &b)) return nullptr;
+    PyFunction fn{f};
+    const double value = velmora::gauss_legendre(fn, a, b);
+    if (fn.failed) return nullptr;
+    return PyFloat_FromDouble(value);
+}
+
+PyObject* py_gauss_legendre_nodes(PyObject*, PyObject*) {
+    PyObject* out = PyList_New(0);
+    if (out == nullptr) return nullptr;
+    for (const auto& node : velmora::gauss_legendre_nodes::kTen) {
+        if (!append_pair(out, node.abscissa, node.weight)) {
+            Py_DECREF(out);
+            return nullptr;
+        }
+    }
+    return out;
+}
 
 PyObject* py_integrate(PyObject*, PyObject* args) {
     PyObject* f;
@@ -223,13 +218,10 @@ PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
         }
         Py_DECREF(items);
         for (const auto& node : level) {
-            PyObject* pair = Py_BuildValue("(dd)", node.weight, node.abscissa);
-            if (pair == nullptr || PyList_Append(items, pair) < 0) {
-                Py_XDECREF(pair);
+            if (!append_pair(items, node.weight, node.abscissa)) {
                 Py_DECREF(levels);
                 return nullptr;
             }
-            Py_DECREF(pair);
         }
     }
     return levels;
