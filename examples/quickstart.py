@@ -4,6 +4,10 @@ The lens passes through the centre of a source of radius rstar = 0.05 Einstein r
 lens position l (in source radii) the table shows the point-source magnification, the uniform
 disk, and the limb-darkened disk (linear law, coefficient 0.6) computed by both integration
 routes, plus a flux-map source that is dark beyond r = 0.7.
+
+Sequences in, lists out: `l` may be any sequence of numbers, a NumPy array too, and the results are
+lists of floats (with NumPy: `np.asarray(velmora.witt_mao_magnification(np.linspace(0, 4, 9), RE, RSTAR))`).
+Usage: python examples/quickstart.py
 """
 import math
 
@@ -13,7 +17,7 @@ RE, RSTAR = 1.0, 0.05
 positions = [0.0, 0.25, 0.5, 0.75, 0.9, 1.0, 1.1, 1.5, 2.0, 4.0]
 
 
-def point_lens(u):
+def point_lens(u: float) -> float:
     return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0)) if u > 0 else math.inf
 
 

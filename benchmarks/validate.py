@@ -1,0 +1,271 @@
+"""velmora, MulensModel and VBMicrolensing against one high-precision reference.
+
+For a uniform disk and for the linear limb-darkening law I(r) = 1 - 0.6(1 - sqrt(1 - r^2)), on a
+grid of lens positions u/rho (lens inside the source, at the limb, outside it and far from it) and
+source sizes rho = rstar/re, prints the largest relative difference of each method to an mpmath
+reference, per region, and plots every difference against u/rho to validation.png.
+
+The reference (30 digits) integrates the point-lens magnification over the source in polar
+coordinates (s, phi) about the lens, as Lee et al. (2009) do: the angular integral is exact, the arc
+of the circle of radius s inside the source for the uniform disk, and complete elliptic integrals
+for the sqrt(1 - r^2) term of the law, and mpmath's tanh-sinh rule does the radial one, split
+where the circle starts to leave the source (s = |1 - l|). It shares no code with velmora or its tests.
+
+The peers' conventions: MulensModel takes the law as I ∝ 1 - Γ(1 - 1.5 sqrt(1 - r^2)), so the
+linear coefficient 0.6 is Γ = 2·0.6/(3 - 0.6) = 0.5; VBMicrolensing takes it as a1 = 0.6 and has an
+absolute accuracy goal Tol, run at 1e-3 and at 1e-6 times the point-lens magnification at max(u, rho)
+(a fixed 1e-6 takes minutes per point for rho = 1e-4, where the magnification is ~2e4). Their
+lens-source distance is u = l·rho Einstein radii.
+A method that raises or returns NaN at a point is counted and listed, not plotted.
+
+Needs the peers extra: python -m pip install '.[peers]'   (MulensModel, VBMicrolensing, mpmath,
+numpy, matplotlib). Usage: python benchmarks/validate.py [--out DIR]   (about a minute)
+"""
+from __future__ import annotations
+
+import argparse
+import math
+import pathlib
+import time
+import warnings
+from typing import Callable, Union
+
+import mpmath as mp
+
+import velmora
+
+try:
+    import MulensModel
+    import VBMicrolensing
+except ImportError as error:
+    raise SystemExit(f"{error.name} is not installed: python -m pip install '.[peers]'")
+
+LD = 0.6  # linear limb-darkening coefficient of velmora's law
+GAMMA = 2 * LD / (3 - LD)  # the same law in MulensModel's convention
+RHOS = [1e-4, 1e-3, 1e-2, 0.1, 1.0]
+REGIONS = {  # lens positions l = u/rho, in source radii
+    "inside": [0.0, 1e-3, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99],
+    "limb": [0.999, 0.9999, 1.0, 1.0001, 1.001],
+    "outside": [1.01, 1.1, 1.5, 2.0, 3.0, 5.0, 10.0, 30.0],
+    "far": [100.0, 1e3, 1e4],  # only where u = l·rho <= 10
+}
+DIGITS = 30
+
+Outcome = Union[float, str]  # a value, or what went wrong
+
+
+def grid() -> list[tuple[str, float, float]]:
+    """(region, l, rho) for every point."""
+    return [(region, l, rho) for rho in RHOS for region, ls in REGIONS.items() for l in ls
+            if region != "far" or l * rho <= 10.0]
+
+
+def reference(l: float, rho: float) -> tuple[mp.mpf, mp.mpf]:
+    """(uniform, limb-darkened) magnification with the lens l source radii from the centre."""
+    with mp.workdps(DIGITS):
+        l_, rho_ = mp.mpf(l), mp.mpf(rho)
+
+        def whole(s: mp.mpf) -> bool:  # the circle of radius s about the lens lies in the source
+            return bool(s + l_ <= 1)
+
+        def arc(s: mp.mpf) -> mp.mpf:  # angle of that circle inside the source
+            if whole(s):
+                return 2 * mp.pi
+            return 2 * mp.acos(max(mp.mpf(-1), min(mp.mpf(1), (s * s + l_ * l_ - 1) / (2 * s * l_))))
+
+        def root_arc(s: mp.mpf) -> mp.mpf:  # ∫ sqrt(1 - r²) dφ over the arc, r² = a' - b cos φ
+            a, b = 1 - s * s - l_ * l_, 2 * s * l_
+            if b == 0:
+                return 2 * mp.pi * mp.sqrt(a)
+            if whole(s):
+                return 4 * mp.sqrt(a + b) * mp.ellipe(2 * b / (a + b))
+            k = (a + b) / (2 * b)  # the arc ends where a + b cos φ = 0
+            return 4 * (mp.sqrt(2 * b) * mp.ellipe(k) - (b - a) / mp.sqrt(2 * b) * mp.ellipk(k))
+
+        def radial(s: mp.mpf) -> mp.mpf:  # s·A(rho s), finite at s = 0
+            if s == 0:
+                return 1 / rho_
+            u = rho_ * s
+            return (u * u + 2) / (rho_ * mp.sqrt(u * u + 4))
+
+        lo, hi = max(mp.mpf(0), l_ - 1), l_ + 1
+        knots = sorted({lo, hi} | ({abs(1 - l_)} if lo < abs(1 - l_) < hi else set()))
+        uniform = mp.quad(lambda s: radial(s) * arc(s), knots) / mp.pi
+        limb = mp.quad(lambda s: radial(s) * ((1 - LD) * arc(s) + LD * root_arc(s)), knots) / (
+            (1 - LD / 3) * mp.pi)
+        return uniform, limb
+
+
+# Each method maps (rho, ls) to one outcome per l.
+Method = Callable[[float, list[float]], list[Outcome]]
+
+
+def velmora_method(function: Callable[[list[float], float, float], list[float]]) -> Method:
+    return lambda rho, ls: list(function(ls, 1.0, rho))
+
+
+def per_point(call: Callable[[float], float], values: list[float]) -> list[Outcome]:
+    out: list[Outcome] = []
+    for value in values:
+        try:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                result = call(value)
+            out.append(result if math.isfinite(result) else f"returns {result}")
+        except Exception as error:  # noqa: BLE001  (a peer's failure is a result here)
+            out.append(f"raises {type(error).__name__}")
+    return out
+
+
+def mulensmodel_method(name: str) -> Method:
+    def run(rho: float, ls: list[float]) -> list[Outcome]:
+        us = [l * rho for l in ls]
+        # u0 = 0 and tE = 1: the epoch t is the separation u itself.
+        model = MulensModel.Model({"t_0": 0.0, "u_0": 0.0, "t_E": 1.0, "rho": rho})
+        model.set_magnification_methods([-1.0, name, max(us) + 1.0])
+        try:  # all epochs at once; one failing epoch fails the call, so then one by one
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                values = [float(a) for a in model.get_magnification(us, gamma=GAMMA)]
+            return [a if math.isfinite(a) else f"returns {a}" for a in values]
+        except Exception:  # noqa: BLE001
+            return per_point(lambda u: float(model.get_magnification([u], gamma=GAMMA)[0]), us)
+    return run
+
+
+def point_lens(u: float) -> float:
+    return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0))
+
+
+def vbm_method(limb: bool, tolerance: float, relative: bool = False) -> Method:
+    """VBMicrolensing's Tol is an absolute accuracy goal: with relative=True it is scaled by the
+    point-lens magnification at max(u, rho), about the size of the result."""
+    vbm = VBMicrolensing.VBMicrolensing()
+
+    def one(u: float, rho: float) -> float:
+        vbm.Tol = tolerance * (point_lens(max(u, rho)) if relative else 1.0)
+        vbm.a1 = LD if limb else 0.0
+        return float(vbm.ESPLMagDark(u, rho) if limb else vbm.ESPLMag2(u, rho))
+
+    return lambda rho, ls: per_point(lambda u: one(u, rho), [l * rho for l in ls])
+
+
+UNIFORM: dict[str, Method] = {
+    "velmora witt_mao_magnification": velmora_method(velmora.witt_mao_magnification),
+    "MulensModel uniform_WittMao94": mulensmodel_method("finite_source_uniform_WittMao94"),
+    "MulensModel uniform_Lee09": mulensmodel_method("finite_source_uniform_Lee09"),
+    "MulensModel uniform_Gould94": mulensmodel_method("finite_source_uniform_Gould94"),
+    "VBMicrolensing ESPLMag2 Tol=1e-3": vbm_method(False, 1e-3),
+    "VBMicrolensing ESPLMag2 Tol=1e-6·A": vbm_method(False, 1e-6, relative=True),
+}
+LIMB: dict[str, Method] = {
+    "velmora integrated_heyrovsky (ring)": velmora_method(velmora.integrated_heyrovsky_magnification),
+    "velmora integrated_witt_mao (disk)": velmora_method(velmora.integrated_witt_mao_magnification),
+    "MulensModel LD_WittMao94": mulensmodel_method("finite_source_LD_WittMao94"),
+    "MulensModel LD_Lee09": mulensmodel_method("finite_source_LD_Lee09"),
+    "MulensModel LD_Yoo04": mulensmodel_method("finite_source_LD_Yoo04"),
+    "VBMicrolensing ESPLMagDark Tol=1e-3": vbm_method(True, 1e-3),
+    "VBMicrolensing ESPLMagDark Tol=1e-6·A": vbm_method(True, 1e-6, relative=True),
+}
+
+Point = tuple[str, float, float]  # region, l, rho
+Errors = dict[str, dict[Point, Outcome]]  # method -> point -> signed relative error, or a failure
+
+
+def relative_errors(methods: dict[str, Method], points: list[Point],
+                    refs: dict[Point, mp.mpf]) -> Errors:
+    errors: Errors = {}
+    for name, method in methods.items():
+        errors[name] = {}
+        for rho in RHOS:
+            here = [p for p in points if p[2] == rho]
+            for point, got in zip(here, method(rho, [p[1] for p in here])):
+                ref = refs[point]
+                errors[name][point] = got if isinstance(got, str) else float((mp.mpf(got) - ref) / ref)
+    return errors
+
+
+def cell(outcomes: list[Outcome]) -> str:
+    values = [e for e in outcomes if not isinstance(e, str)]
+    failed = len(outcomes) - len(values)
+    text = "-"
+    if values:
+        worst = max(abs(e) for e in values)
+        signs = {e > 0 for e in values if abs(e) > 1e-15}  # ignore rounding-level differences
+        sign = "+" if signs == {True} else "-" if signs == {False} else "±" if signs else " "
+        text = f"{worst:.1e} {sign}"
+    return text + (f" ({failed} fail)" if failed else "")
+
+
+def print_table(title: str, errors: Errors) -> None:
+    print(f"\n{title}: largest |relative difference| to the reference per region"
+          " (+ above it, - below, ± both; fail: raised or NaN)")
+    print(f"{'method':<38}" + "".join(f"{region:>20}" for region in REGIONS))
+    for name, by_point in errors.items():
+        row = [cell([e for p, e in by_point.items() if p[0] == region]) for region in REGIONS]
+        print(f"{name:<38}" + "".join(f"{c:>20}" for c in row))
+    for name, by_point in errors.items():
+        failures = [(p, e) for p, e in by_point.items() if isinstance(e, str)]
+        if failures:
+            where = ", ".join(f"u/rho={p[1]:g} rho={p[2]:g}: {e}" for p, e in failures[:6])
+            more = f" and {len(failures) - 6} more" if len(failures) > 6 else ""
+            print(f"  {name}: {where}{more}")
+
+
+def plot(folder: pathlib.Path, uniform: Errors, limb: Errors) -> pathlib.Path:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    zero_at, floor = 1e-4, 1e-17  # where u = 0 is drawn; exact agreement is drawn at the floor
+    styles = {  # velmora: open black and blue; MulensModel: warm colours; VBMicrolensing: purple, grey
+        "velmora": [("o", "black"), ("s", "tab:blue")],
+        "MulensModel": [("^", "tab:orange"), ("v", "tab:red"), ("D", "tab:olive")],
+        "VBMicrolensing": [("P", "tab:purple"), ("X", "tab:gray")],
+    }
+    fig, axes = plt.subplots(1, 2, figsize=(13.0, 6.2), sharey=True)
+    for ax, (title, errors) in zip(axes, [("uniform disk", uniform), ("limb-darkened disk (linear, 0.6)", limb)]):
+        used = {family: 0 for family in styles}
+        for name, by_point in errors.items():
+            family = name.split()[0]
+            marker, colour = styles[family][used[family]]
+            used[family] += 1
+            pts = [(p[1] or zero_at, max(abs(e), floor)) for p, e in by_point.items() if not isinstance(e, str)]
+            ax.loglog([x for x, _ in pts], [y for _, y in pts], marker, ms=4.5, alpha=0.8, label=name,
+                      color=colour, mfc="none" if family == "velmora" else colour)
+        ax.axvline(1.0, color="0.7", lw=1, ls=":")
+        ax.set_xlabel(f"lens position u/rho (u = 0 drawn at {zero_at:g}; dotted: the limb)")
+        ax.set_title(f"{title}, rho = {', '.join(f'{r:g}' for r in RHOS)}")
+        ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=2, fontsize=8, frameon=False)
+        ax.grid(True, which="major", alpha=0.3)
+    axes[0].set_ylabel(f"|relative difference| to a {DIGITS}-digit reference (floor {floor:g})")
+    axes[0].set_ylim(floor / 3, 10.0)
+    fig.tight_layout()
+    path = folder / "validation.png"
+    fig.savefig(path, dpi=100)
+    plt.close(fig)
+    return path
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).resolve().parents[1] / "docs",
+                        help="folder for validation.png (default: docs/ of the source tree)")
+    args = parser.parse_args()
+    start = time.perf_counter()
+    points = grid()
+    refs = {p: reference(p[1], p[2]) for p in points}
+    uniform = relative_errors(UNIFORM, points, {p: r[0] for p, r in refs.items()})
+    limb = relative_errors(LIMB, points, {p: r[1] for p, r in refs.items()})
+    print(f"{len(points)} points: rho in {RHOS}; regions by u/rho: "
+          + "; ".join(f"{region} {ls[0]:g}..{ls[-1]:g}" for region, ls in REGIONS.items())
+          + " (far: only u <= 10)")
+    print_table("uniform disk", uniform)
+    print_table("limb-darkened disk, linear coefficient 0.6", limb)
+    args.out.mkdir(parents=True, exist_ok=True)
+    print(f"\nwrote {plot(args.out, uniform, limb)} ({time.perf_counter() - start:.0f} s)")
+
+
+if __name__ == "__main__":
+    main()

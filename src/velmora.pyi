@@ -1,0 +1,201 @@
+"""Point-lens microlensing magnification of extended sources: uniform disks, thin rings,
+limb-darkened disks and radial flux maps.
+
+Units used by every function:
+
+- ``l``: distance of the lens from the centre of the source, in source radii;
+- ``r``, ``bl``: radii on the source, in source radii (0 at the centre, 1 at the limb);
+- ``re``, ``rstar``: Einstein radius and source radius in one common unit; only their ratio
+  rho = rstar/re enters. The lens is u = l*rho Einstein radii from the source centre.
+
+Sequence arguments accept any sequence of numbers (list, tuple, range, a 1-D NumPy array); the
+results are a new ``list[float]`` with one value per element of ``l`` (``numpy.asarray`` turns it
+into an array).
+"""
+
+from typing import Protocol, SupportsFloat, SupportsIndex, type_check_only
+
+__all__ = [
+    "witt_mao_magnification",
+    "integrated_witt_mao_magnification",
+    "integrated_flux_map_witt_mao_magnification",
+    "heyrovsky_magnification",
+    "integrated_heyrovsky_magnification",
+    "integrated_flux_map_heyrovsky_magnification",
+    "discrete_flux_map_heyrovsky_magnification",
+]
+
+@type_check_only
+class _FloatSequence(Protocol):
+    """What the sequence arguments accept: an object with a length whose items convert with
+    float(). list[float], tuple[float, ...], range and 1-D NumPy arrays (float or int) all qualify;
+    a single number, a str, a set or a generator does not (the call raises TypeError).
+    """
+
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: SupportsIndex, /) -> SupportsFloat: ...
+
+class PanicException(BaseException):
+    """Raised when the native code aborts: an internal assertion fails (for instance flux-map
+    columns ``bl`` and ``bf`` of unequal length) or memory runs out.
+
+    Like SystemExit it derives from BaseException, so ``except Exception`` does not catch it.
+    """
+
+def witt_mao_magnification(l: _FloatSequence, re: float, rstar: float) -> list[float]:
+    """Magnification of a uniformly bright disk source (Witt & Mao 1994).
+
+    The average of the point-lens magnification A(u) = (u^2 + 2)/(u*sqrt(u^2 + 4)) over the
+    source disk, in closed form with the complete elliptic integrals K, E and Pi.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        One magnification per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: an elliptic integral is outside its domain (e.g. "ellippi: n must be less
+            than 1." for a lens within rounding of the limb of a source with a very large
+            rstar/re).
+    """
+
+def integrated_witt_mao_magnification(l: _FloatSequence, re: float, rstar: float) -> list[float]:
+    """Magnification of a limb-darkened disk source, computed from uniform disks (disk route).
+
+    The source has the linear limb-darkening law I(r) = 1 - 0.6*(1 - sqrt(1 - r^2)). The
+    profile-weighted magnification (1/N) * integral_0^1 I(r) d[pi r^2 W(r)] is integrated by parts
+    over the uniform-disk magnifications W(r) of the concentric disks of radius r. Same quantity
+    as ``integrated_heyrovsky_magnification``.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        One magnification per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: the full-disk uniform magnification fails (see ``witt_mao_magnification``).
+    """
+
+def integrated_flux_map_witt_mao_magnification(
+    l: _FloatSequence, re: float, rstar: float, bl: _FloatSequence, bf: _FloatSequence
+) -> list[float]:
+    """Magnification of a disk source with a tabulated radial brightness, disk route.
+
+    The brightness J(r) is linear between the knots (bl[k], bf[k]) and 0 outside them (a single
+    knot is a uniform source); the result is (1/N) * integral_0^1 J(r) d[pi r^2 W(r)] with
+    N = integral_0^1 2 pi r J(r) dr, like ``integrated_witt_mao_magnification``.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        bl: radii of the knots, in source radii, ascending.
+        bf: brightness at each knot (any scale: the result is normalised), as many as ``bl``.
+
+    Returns:
+        One magnification per element of ``l``; infinite or NaN if the map has no brightness
+        inside the source (N = 0).
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: the full-disk uniform magnification fails (see ``witt_mao_magnification``).
+        PanicException: ``bl`` and ``bf`` differ in length.
+    """
+
+def heyrovsky_magnification(l: float, r: float, re: float, rstar: float) -> float:
+    """Magnification of a thin ring of the source (Heyrovsky 2003).
+
+    The average of the point-lens magnification around a ring of radius ``r`` centred on the
+    source centre, with complete elliptic integrals K and Pi (and a logarithmic expansion when
+    the lens is within min(1e-5, 1e-4*l) of the ring). Infinite with the lens exactly on the ring.
+
+    Args:
+        l: distance of the lens from the source centre, in source radii (>= 0). One number.
+        r: radius of the ring, in source radii.
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        The ring magnification.
+
+    Raises:
+        TypeError: an argument is not a number.
+        RuntimeError: an elliptic integral is outside its domain.
+    """
+
+def integrated_heyrovsky_magnification(l: _FloatSequence, re: float, rstar: float) -> list[float]:
+    """Magnification of a limb-darkened disk source, computed from rings (ring route).
+
+    The source has the linear limb-darkening law I(r) = 1 - 0.6*(1 - sqrt(1 - r^2)); the result is
+    (1/N) * integral_0^1 2 pi r A_ring(l, r) I(r) dr with N = 0.8 pi, split at r = l. Same quantity
+    as ``integrated_witt_mao_magnification``, and the more accurate of the two near the limb.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        One magnification per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+    """
+
+def integrated_flux_map_heyrovsky_magnification(
+    l: _FloatSequence, re: float, rstar: float, bl: _FloatSequence, bf: _FloatSequence
+) -> list[float]:
+    """Magnification of a disk source with a tabulated radial brightness, ring route.
+
+    The brightness J(r) is linear between the knots (bl[k], bf[k]) and 0 outside them (a single
+    knot is a uniform source); the result is (1/N) * integral_0^1 2 pi r A_ring(l, r) J(r) dr with
+    N = integral_0^1 2 pi r J(r) dr, split at r = l and at the knots.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        bl: radii of the knots, in source radii, ascending.
+        bf: brightness at each knot (any scale: the result is normalised), as many as ``bl``.
+
+    Returns:
+        One magnification per element of ``l``; infinite or NaN if the map has no brightness
+        inside the source (N = 0).
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        PanicException: ``bl`` and ``bf`` differ in length.
+    """
+
+def discrete_flux_map_heyrovsky_magnification(
+    l: _FloatSequence, re: float, rstar: float, bl: _FloatSequence, bf: _FloatSequence
+) -> list[float]:
+    """Weighted sum of ring magnifications: sum over k of A_ring(l, bl[k]) * bf[k].
+
+    No normalisation and no area factor: with weights bf[k] that sum to 1 it is the average of
+    the rings; with bf[k] = w_k * 2 pi r_k J(r_k) / N for quadrature weights w_k it approximates
+    the integrated magnification of the profile J.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        bl: ring radii, in source radii.
+        bf: weight of each ring, as many as ``bl``.
+
+    Returns:
+        One sum per element of ``l``; infinite if the lens lies exactly on one of the rings.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: a ring magnification fails (see ``heyrovsky_magnification``).
+        PanicException: ``bl`` and ``bf`` differ in length.
+    """
