@@ -331,6 +331,8 @@ def test_results():
     assert len(big) == 10 ** 6 and big[0] == big[-1] == out[0]
 
 
+@pytest.mark.skipif(os.environ.get("VELMORA_SANITIZED") == "1",
+                    reason="AddressSanitizer holds freed blocks in quarantine, so memory grows without a leak")
 def test_no_reference_or_memory_leaks():
     held, re, rstar = [0.5, 2.0], 1.5, 0.123456
     bad_float, bad_return, seq, gen = FloatRaises(), FloatReturnsInt(), FailsAtTwo(), raising_generator()
