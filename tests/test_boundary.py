@@ -193,8 +193,6 @@ def test_subinterpreters_refused_repeatedly_and_main_unharmed():
     assert sum(REFUSED in line for line in lines) == 6, out
 
 
-@pytest.mark.xfail(strict=True, reason="the first interpreter to import velmora claims the process: imported in "
-                                       "a sub-interpreter first, it is accepted there and refused in the main one")
 def test_subinterpreter_importing_first_is_refused():
     out = run_python(SUBINTERPRETER_PRELUDE + """
     sid = create()

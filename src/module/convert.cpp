@@ -17,7 +17,10 @@ constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
 void set_not_sequence_error(PyObject* object) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
-    Owned name(PyObject_GetAttrString(type, "__qualname__"));
+    // An interned name, made once: the type attribute cache keeps a reference to each name it
+    // is asked for, so a fresh string per refused call would pile up there.
+    static PyObject* const qualname = PyUnicode_InternFromString("__qualname__");
+    Owned name(qualname != nullptr ? PyObject_GetAttr(type, qualname) : nullptr);
     if (name && PyUnicode_Check(name.get())) {
         PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'Sequence'", name.get());
     } else {

@@ -1,7 +1,6 @@
 #include "module/module.hpp"
 
 #include <array>
-#include <cstdint>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -82,16 +81,11 @@ bool populate(PyObject* module) {
 }
 
 PyObject* create_module() {
-    PyInterpreterState* interpreter = PyInterpreterState_Get();
-    const std::int64_t id = PyInterpreterState_GetID(interpreter);
-    if (id == -1) {
-        ensure_error_set();
-        return nullptr;
-    }
-    // Claim the process for the first interpreter; every other interpreter is refused, since the
-    // module object and the panic type are shared process-wide.
-    std::int64_t expected = -1;
-    if (!module_state().interpreter_id.compare_exchange_strong(expected, id) && expected != id) {
+    // Only the main interpreter may import: the module object and the panic type are shared
+    // process-wide. Asking which interpreter is the main one (rather than letting the first
+    // importer claim the process) keeps a sub-interpreter that imports first, and is then
+    // destroyed, from locking the main interpreter out.
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         PyErr_SetString(PyExc_ImportError, "velmora does not yet support subinterpreters");
         return nullptr;
     }

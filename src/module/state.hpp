@@ -4,15 +4,11 @@
 
 #include <Python.h>
 
-#include <atomic>
-#include <cstdint>
-
 namespace velmora::module {
 
 struct ModuleState {
-    std::atomic<std::int64_t> interpreter_id{-1};  // the interpreter that imported the module first
-    PyObject* module = nullptr;                    // owned: the module object, filled once
-    PyObject* panic_type = nullptr;                // owned: velmora.PanicException, filled once
+    PyObject* module = nullptr;      // owned: the module object, filled once
+    PyObject* panic_type = nullptr;  // owned: velmora.PanicException, filled once
 };
 
 ModuleState& module_state();
