@@ -18,12 +18,13 @@ Usage: python examples/flux_map.py [--out DIR]
 """
 from __future__ import annotations
 
-import argparse
 import bisect
 import math
 import pathlib
 
 import velmora
+
+import _cli  # the shared command line (examples/_cli.py)
 
 RE, RSTAR = 1.0, 0.05
 KNOTS = [k / 40 for k in range(41)]
@@ -129,21 +130,5 @@ def plot(folder: pathlib.Path) -> pathlib.Path:
     return path
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("."),
-                        help="folder for flux_map.png (default: the current folder)")
-    args = parser.parse_args()
-    print_table()
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        print("\nmatplotlib is not installed, so no plot: python -m pip install matplotlib"
-              " (from the source tree: python -m pip install '.[examples]')")
-        return
-    args.out.mkdir(parents=True, exist_ok=True)
-    print(f"\nwrote {plot(args.out)}")
-
-
 if __name__ == "__main__":
-    main()
+    _cli.main(__doc__, "flux_map.png", print_table, plot)

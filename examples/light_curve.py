@@ -13,11 +13,12 @@ Usage: python examples/light_curve.py [--out DIR]
 """
 from __future__ import annotations
 
-import argparse
 import math
 import pathlib
 
 import velmora
+
+import _cli  # the shared command line (examples/_cli.py)
 
 T0, U0, TE, RHO = 0.0, 0.02, 20.0, 0.05  # days, Einstein radii, days, Einstein radii
 HALF_WIDTH = 3.0 * RHO * TE  # the plot spans t0 ± 3 source-radius crossing times
@@ -88,21 +89,5 @@ def plot(folder: pathlib.Path) -> pathlib.Path:
     return path
 
 
-def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("."),
-                        help="folder for light_curve.png (default: the current folder)")
-    args = parser.parse_args()
-    print_table()
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
-        print("\nmatplotlib is not installed, so no plot: python -m pip install matplotlib"
-              " (from the source tree: python -m pip install '.[examples]')")
-        return
-    args.out.mkdir(parents=True, exist_ok=True)
-    print(f"\nwrote {plot(args.out)}")
-
-
 if __name__ == "__main__":
-    main()
+    _cli.main(__doc__, "light_curve.png", print_table, plot)
