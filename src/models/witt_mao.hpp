@@ -1,5 +1,5 @@
 // Uniform-disk magnification (Witt & Mao 1994): a source disk of uniform brightness lensed by a
-// point mass, in closed form with the complete elliptic integrals K, E and Π.
+// point mass, in closed form with complete elliptic integrals.
 #pragma once
 
 #include <vector>
@@ -17,7 +17,10 @@ public:
     CalcResult<double> at(double l) const;
 
 private:
-    double rho_, rho2_, four_rho_, two_over_rho_, one_plus_rho2_, limb_factor_, q_;
+    double closed_form(double l) const;
+    double far_field(double l) const;
+
+    double rho_, rho2_, limb_;
 };
 
 // One magnification per element of l, in order; the first kernel error ends the call.

@@ -11,6 +11,7 @@
 
 #include "numerics/derivative/central_difference.hpp"
 #include "numerics/ellip/carlson.hpp"
+#include "numerics/ellip/cel.hpp"
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
@@ -60,6 +61,21 @@ PyObject* py_elliprf_elliprj_complete(PyObject*, PyObject* args) {
         return nullptr;
     }
     return Py_BuildValue("(dd)", r->rf, r->rj);
+}
+
+// cel_sqrt_p(kc, sqrt_p, a, b) and cel_pair(kc, sqrt_p, a, b, a1, b1) -> (first, second): the
+// unchecked forms the models call.
+PyObject* py_cel_sqrt_p(PyObject*, PyObject* args) {
+    double kc, sqrt_p, a, b;
+    if (!PyArg_ParseTuple(args, "dddd", &kc, &sqrt_p, &a, &b)) return nullptr;
+    return PyFloat_FromDouble(velmora::cel_sqrt_p(kc, sqrt_p, a, b));
+}
+
+PyObject* py_cel_pair(PyObject*, PyObject* args) {
+    double kc, sqrt_p, a, b, a1, b1;
+    if (!PyArg_ParseTuple(args, "dddddd", &kc, &sqrt_p, &a, &b, &a1, &b1)) return nullptr;
+    const velmora::CelPair r = velmora::cel_pair(kc, sqrt_p, a, b, a1, b1);
+    return Py_BuildValue("(dd)", r.first, r.second);
 }
 
 // Calls a Python function of one float. The first Python exception is kept (later calls are
@@ -236,6 +252,9 @@ PyMethodDef kMethods[] = {
     {"ellipe", py_kernel<velmora::ellipe, 1>, METH_VARARGS, nullptr},
     {"ellippi", py_kernel<velmora::ellippi, 2>, METH_VARARGS, nullptr},
     {"ellipke", py_ellipke, METH_VARARGS, nullptr},
+    {"cel", py_kernel<velmora::cel, 4>, METH_VARARGS, nullptr},
+    {"cel_sqrt_p", py_cel_sqrt_p, METH_VARARGS, nullptr},
+    {"cel_pair", py_cel_pair, METH_VARARGS, nullptr},
     {"elliprf_elliprj_complete", py_elliprf_elliprj_complete, METH_VARARGS, nullptr},
     {"integrate", py_integrate, METH_VARARGS, nullptr},
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
