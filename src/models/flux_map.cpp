@@ -18,7 +18,8 @@ CalcResult<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::v
         for (std::size_t k = 0; k < bl.size(); ++k) {
             const CalcResult<double> a = heyrovsky_magnification(li, bl[k], re, rstar);
             if (!a) return a.failure();
-            sum = sum + *a * bf[k];
+            // A ring of zero weight adds nothing, also when the lens sits on it (∞·0).
+            if (bf[k] != 0.0) sum = sum + *a * bf[k];
         }
         out.push_back(sum);
     }

@@ -48,11 +48,12 @@ constexpr double horner(const double (&coefficients)[N], double x) {
 
 }  // namespace
 
-UniformDisk::UniformDisk(double re, double rstar) : rho_(rstar / re), rho2_(rho_ * rho_) {
+UniformDisk::UniformDisk(double re, double rstar)
+    : rho_(rstar / re), eight_over_pi_rho_(8.0 / (kPi * rho_)) {
     // The lens on the limb, where the closed form's integrals meet their singular point (n = m = 1):
     // its limit is [(asin((ρ² − 1)/(ρ² + 1)) + π/2)·(1 + ρ²)/ρ² + 2/ρ]/π, and the arcsine term is
     // 2·atan(ρ) exactly; asin near −1 would cancel (2e-8 off at ρ = 1e-5).
-    limb_ = (2.0 * std::atan(rho_) * (1.0 + 1.0 / rho2_) + 2.0 / rho_) / kPi;
+    limb_ = (2.0 * std::atan(rho_) * (1.0 + 1.0 / (rho_ * rho_)) + 2.0 / rho_) / kPi;
 }
 
 // The Witt–Mao closed form with d = u − ρ, s = u + ρ, S = √(d² + 4), n = 4ρu/s², m = 4n/S²,
@@ -69,13 +70,12 @@ double UniformDisk::closed_form(double l) const {
     const double lp1 = l + 1.0;
     const double d = lm1 * rho;
     const double s = lp1 * rho;
-    const double d2 = d * d;
-    const double big_s2 = d2 + 4.0;
-    const double sqrt_p = std::fabs(lm1) / lp1;
-    const double kc = sqrt_p * std::sqrt((s * s + 4.0) / big_s2);
-    const double quarter_d2 = 0.25 * d2;
-    const CelPair c = cel_pair(kc, sqrt_p, 1.0 + quarter_d2, lm1 * (lm1 / lp1) + quarter_d2, 0.0, 1.0);
-    return 8.0 * (c.first - l * c.second) / (kPi * rho * lp1 * std::sqrt(big_s2));
+    const double q = lm1 / lp1;  // ±√p
+    const double quarter_d2 = 0.25 * (d * d);
+    const double inv_big_s = 1.0 / std::sqrt(d * d + 4.0);
+    const double kc = std::fabs(q) * std::sqrt(s * s + 4.0) * inv_big_s;
+    const CelPair c = cel_pair(kc, std::fabs(q), 1.0 + quarter_d2, lm1 * q + quarter_d2, 0.0, 1.0);
+    return eight_over_pi_rho_ * (c.first - l * c.second) * inv_big_s / lp1;
 }
 
 double UniformDisk::far_field(double l) const {
@@ -88,7 +88,10 @@ double UniformDisk::far_field(double l) const {
     const double y = 1.0 / (l * l);
     const double series =
         y * (horner(kQ1, s) + y * (horner(kQ2, s) + y * (horner(kQ3, s) + y * (horner(kQ4, s) + y * horner(kQ5, s)))));
-    return point * (1.0 + s * s / (2.0 * (2.0 - s)) * series);
+    const double w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * series;
+    // The closed form is odd in ρ (a negative source radius, outside the physical domain, gives
+    // −W(|ρ|)); the series is even, so it takes the sign of ρ to agree with it.
+    return std::copysign(point * w_over_a, rho_);
 }
 
 CalcResult<double> UniformDisk::at(double l) const {

@@ -20,7 +20,7 @@ private:
     double closed_form(double l) const;
     double far_field(double l) const;
 
-    double rho_, rho2_, limb_;
+    double rho_, eight_over_pi_rho_, limb_;
 };
 
 // One magnification per element of l, in order; the first kernel error ends the call.

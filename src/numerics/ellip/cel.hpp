@@ -45,9 +45,10 @@ inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) {
     double e = qc;
     double em = 1.0;
     for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
+        const double inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
         const double f = aa;
-        aa += bb / pp;
-        double g = e / pp;
+        aa += bb * inv_pp;
+        double g = e * inv_pp;
         bb += f * g;
         bb += bb;
         pp += g;
@@ -62,12 +63,14 @@ inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) {
     return std::numbers::pi / 2 * (bb + aa * em) / (em * (em + pp));
 }
 
-// Two integrals with the same kc in one loop:
+// Two integrals with the same kc in one loop, for the uniform disk (a Π-type and an E/K-type
+// combination at one parameter):
 //   first  = cel(kc, p, a, b)   with √p = sqrt_p,
-//   second = cel(kc, 1, a1, b1),
-// each equal bit for bit to its own cel_sqrt_p call (the AGM terms e, em, qc depend on kc alone and
-// are shared; the two p-dependent recurrences run side by side). For the uniform disk, which needs
-// a Π-type and an E/K-type combination at one parameter.
+//   second = cel(kc, 1, a1, b1).
+// The AGM terms e, em, qc depend on kc alone and are shared. For p = 1 the recurrence of p is that
+// of em (both start at 1 and gain e/pp = qc per pass, as e = qc·em), so the second integral needs
+// one division per pass; the first takes one reciprocal instead of two divisions. The values agree
+// with two cel calls to rounding, not bit for bit.
 struct CelPair {
     double first;
     double second;
@@ -76,23 +79,22 @@ struct CelPair {
 inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1, double b1) {
     double qc = std::fabs(kc);
     double aa = a, pp = sqrt_p, bb = b / pp;
-    double aa1 = a1, pp1 = 1.0, bb1 = b1 / pp1;
+    double aa1 = a1, bb1 = b1;
     double e = qc;
     double em = 1.0;
     for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
+        const double inv_pp = 1.0 / pp;
         const double f = aa;
-        aa += bb / pp;
-        const double g = e / pp;
+        aa += bb * inv_pp;
+        const double g = e * inv_pp;
         bb += f * g;
         bb += bb;
         pp += g;
 
         const double f1 = aa1;
-        aa1 += bb1 / pp1;
-        const double g1 = e / pp1;
-        bb1 += f1 * g1;
+        aa1 += bb1 / em;
+        bb1 += f1 * qc;
         bb1 += bb1;
-        pp1 += g1;
 
         const double old_em = em;
         em += qc;
@@ -101,8 +103,8 @@ inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1,
         qc += qc;
         e = qc * em;
     }
-    return {std::numbers::pi / 2 * (bb + aa * em) / (em * (em + pp)),
-            std::numbers::pi / 2 * (bb1 + aa1 * em) / (em * (em + pp1))};
+    const double scale = std::numbers::pi / 2 / em;
+    return {scale * (bb + aa * em) / (em + pp), scale * (bb1 + aa1 * em) / (em + em)};
 }
 
 // cel(kc, p, a, b) for kc ≠ 0 and p > 0 (a NaN passes both checks and gives NaN). kc = 0 is the
