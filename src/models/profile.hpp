@@ -61,6 +61,7 @@ private:
     bool is_table_;
     bool ordered_;  // knots ascending and not NaN: a piece between two knots is one segment
     std::span<const double> bl_, bf_;
+    LinearTable table_;  // the table's lines and search, built once: O(log K) per point or piece
 };
 
 template <class F, class Quadrature>
