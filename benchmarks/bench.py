@@ -245,17 +245,16 @@ def main():
     print("positions l over [0, 2] source radii, a linear table (bl even on [0, 1], bf = 1 - 0.6 bl). Per knot:")
     print("time / (positions * knots), and its ratio to the per-knot cost at 100 knots (1.00: linear in the knots).")
     l_ten = np.linspace(0.0, 2.0, 10)
-    per_knot_100 = None
+    times = {}
     for knots in (10, 100, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
         bl = np.linspace(0.0, 1.0, knots)
         bf = 1.0 - 0.6 * bl
-        t = best_time(lambda: velmora.integrated_flux_map_heyrovsky_magnification(l_ten, 1.0, 0.05, bl, bf),
-                      repeats if knots <= 10_000 else 1)
-        per_knot = t / (len(l_ten) * knots) * 1e9
-        per_knot_100 = per_knot if knots == 100 else per_knot_100
-        ratio = f"{per_knot / per_knot_100:6.2f}" if per_knot_100 else "     -"
-        print(f"  {knots:>9} knots: {t:9.4f} s per call, {per_knot:8.1f} ns per knot and position, "
-              f"{ratio} x 100 knots")
+        times[knots] = best_time(lambda: velmora.integrated_flux_map_heyrovsky_magnification(l_ten, 1.0, 0.05, bl, bf),
+                                 repeats if knots <= 10_000 else 1)
+    per_knot = {knots: t / (len(l_ten) * knots) * 1e9 for knots, t in times.items()}
+    for knots, t in times.items():
+        print(f"  {knots:>9} knots: {t:9.4f} s per call, {per_knot[knots]:8.1f} ns per knot and position, "
+              f"{per_knot[knots] / per_knot[100]:6.2f} x 100 knots")
 
 
 if __name__ == "__main__":
