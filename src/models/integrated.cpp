@@ -22,15 +22,18 @@ constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr 
 
 // The end points of the smooth pieces of [0, 1]: 0, the profile's kinks, l when 0 < l < 1
 // (the ring magnification has a logarithmic singularity at r = l, and W(r) a kink), and 1.
+// The kinks are ascending, distinct and inside (0, 1), so l is merged in at its place found by
+// bisection (dropped if it is a kink): O(K) per lens position, no sort.
 // Written into `points`, whose storage is reused from one lens position to the next.
 const std::vector<double>& split_points(const std::vector<double>& kinks, double l, std::vector<double>& points) {
     points.clear();
     points.push_back(0.0);
-    points.insert(points.end(), kinks.begin(), kinks.end());
-    if (l > 0.0 && l < 1.0) points.push_back(l);
+    const bool inside = l > 0.0 && l < 1.0;  // false for NaN
+    const auto at = inside ? std::lower_bound(kinks.begin(), kinks.end(), l) : kinks.end();
+    points.insert(points.end(), kinks.begin(), at);
+    if (inside && (at == kinks.end() || *at != l)) points.push_back(l);
+    points.insert(points.end(), at, kinks.end());
     points.push_back(1.0);
-    std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
     return points;
 }
 

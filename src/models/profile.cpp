@@ -9,20 +9,21 @@ namespace velmora {
 namespace {
 
 // The table segment that holds the piece (a, b), or none if the piece lies outside the table.
-// Pieces never straddle a knot, so their midpoint names the segment.
-bool table_segment(std::span<const double> bl, std::span<const double> bf, double a, double b, Segment* out) {
-    const std::size_t m = std::min(bl.size(), bf.size());
+// Pieces never straddle a knot, so their midpoint names the segment; it is found by bisection.
+bool table_segment(const LinearTable& table, std::span<const double> bl, std::span<const double> bf, double a,
+                   double b, Segment* out) {
+    const std::size_t m = table.size();
     if (m == 0) return false;
     const double mid = 0.5 * (a + b);
     if (mid < bl[0] || mid > bl[m - 1]) return false;
-    *out = m == 1 ? Segment{0.0, bf[0]} : find_segment(bl, bf, mid);
+    *out = m == 1 ? Segment{0.0, bf[0]} : table.segment(mid);
     return true;
 }
 
 }  // namespace
 
 Profile::Profile(bool is_table, std::span<const double> bl, std::span<const double> bf)
-    : is_table_(is_table), ordered_(true), bl_(bl), bf_(bf) {
+    : is_table_(is_table), ordered_(true), bl_(bl), bf_(bf), table_(bl, bf) {
     const std::size_t m = std::min(bl.size(), bf.size());
     for (std::size_t i = 0; i < m; ++i) {
         if (std::isnan(bl[i]) || (i > 0 && bl[i] < bl[i - 1])) ordered_ = false;
@@ -34,7 +35,7 @@ Profile Profile::limb_darkened() { return Profile(false, {}, {}); }
 Profile Profile::flux_map(std::span<const double> bl, std::span<const double> bf) { return Profile(true, bl, bf); }
 
 double Profile::operator()(double r) const {
-    if (is_table_) return interp(bl_, bf_, r, Extrapolation::filled(0.0));
+    if (is_table_) return table_(r, Extrapolation::filled(0.0));  // interp(bl, bf, r, Fill 0)
     return limb_darkening(r);
 }
 
@@ -58,7 +59,9 @@ Profile::Piece Profile::piece(double a, double b) const {
     }
     Segment segment;
     const Profile* lookup = ordered_ ? nullptr : this;
-    if (!table_segment(bl_, bf_, a, b, &segment)) return Piece{a, b, 0.0, 0.0, false, Segment{0.0, 0.0}, lookup};
+    if (!table_segment(table_, bl_, bf_, a, b, &segment)) {
+        return Piece{a, b, 0.0, 0.0, false, Segment{0.0, 0.0}, lookup};
+    }
     return Piece{a, b, segment.at(a), segment.at(b), false, segment, lookup};
 }
 

@@ -39,7 +39,7 @@ public:
         double at_end;      // P(b⁻)
         bool law;           // the limb-darkening law, or the line of a table segment
         Segment line;       // the segment's line; 0 outside the table, the value of a one-knot table
-        const Profile* lookup;  // a table not in ascending order: looked up at every point instead
+        const Profile* lookup;  // a table not in ascending order: looked up (by bisection) at every point
 
         // P(r) for r in [a, b].
         double operator()(double r) const {
@@ -61,6 +61,7 @@ private:
     bool is_table_;
     bool ordered_;  // knots ascending and not NaN: a piece between two knots is one segment
     std::span<const double> bl_, bf_;
+    LinearTable table_;  // the table's lines and search, built once: O(log K) per point or piece
 };
 
 template <class F, class Quadrature>

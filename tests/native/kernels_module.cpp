@@ -200,6 +200,22 @@ bool to_vector(PyObject* seq, std::vector<double>& out) {
     return true;
 }
 
+// The extrapolation named "linear", "clamp" or "fill" (with the fill value); ValueError otherwise.
+bool to_extrapolation(const char* mode_name, double fill, velmora::Extrapolation& out) {
+    const std::string_view mode(mode_name);
+    if (mode == "linear") {
+        out = velmora::Extrapolation::linear();
+    } else if (mode == "clamp") {
+        out = velmora::Extrapolation::clamp();
+    } else if (mode == "fill") {
+        out = velmora::Extrapolation::filled(fill);
+    } else {
+        PyErr_SetString(PyExc_ValueError, "mode must be 'linear', 'clamp' or 'fill'");
+        return false;
+    }
+    return true;
+}
+
 // interp(xs, ys, x, mode, fill=0.0), mode one of "linear", "clamp", "fill".
 PyObject* py_interp(PyObject*, PyObject* args) {
     PyObject *xs_obj, *ys_obj;
@@ -208,17 +224,46 @@ PyObject* py_interp(PyObject*, PyObject* args) {
     if (!PyArg_ParseTuple(args, "OOds|d", &xs_obj, &ys_obj, &x, &mode_name, &fill)) return nullptr;
     std::vector<double> xs, ys;
     if (!to_vector(xs_obj, xs) || !to_vector(ys_obj, ys)) return nullptr;
-    const std::string_view mode(mode_name);
-    velmora::Extrapolation extrapolation = velmora::Extrapolation::linear();
-    if (mode == "clamp") {
-        extrapolation = velmora::Extrapolation::clamp();
-    } else if (mode == "fill") {
-        extrapolation = velmora::Extrapolation::filled(fill);
-    } else if (mode != "linear") {
-        PyErr_SetString(PyExc_ValueError, "mode must be 'linear', 'clamp' or 'fill'");
-        return nullptr;
-    }
+    velmora::Extrapolation extrapolation;
+    if (!to_extrapolation(mode_name, fill, extrapolation)) return nullptr;
     return PyFloat_FromDouble(velmora::interp(xs, ys, x, extrapolation));
+}
+
+// table_interp(xs, ys, points, mode, fill=0.0) -> (values, segment indices): one LinearTable read
+// at every point; the indices are those of its bisection (None for fewer than 2 usable knots).
+PyObject* py_table_interp(PyObject*, PyObject* args) {
+    PyObject *xs_obj, *ys_obj, *points_obj;
+    double fill = 0.0;
+    const char* mode_name;
+    if (!PyArg_ParseTuple(args, "OOOs|d", &xs_obj, &ys_obj, &points_obj, &mode_name, &fill)) return nullptr;
+    std::vector<double> xs, ys, points;
+    if (!to_vector(xs_obj, xs) || !to_vector(ys_obj, ys) || !to_vector(points_obj, points)) return nullptr;
+    velmora::Extrapolation extrapolation;
+    if (!to_extrapolation(mode_name, fill, extrapolation)) return nullptr;
+    const velmora::LinearTable table(xs, ys);
+    PyObject* values = PyList_New(0);
+    PyObject* indices = PyList_New(0);
+    PyObject* out = values && indices ? PyTuple_Pack(2, values, indices) : nullptr;
+    Py_XDECREF(values);
+    Py_XDECREF(indices);
+    if (out == nullptr) return nullptr;
+    for (const double x : points) {
+        PyObject* value = PyFloat_FromDouble(table(x, extrapolation));
+        PyObject* index = Py_None;
+        if (table.size() >= 2) {
+            index = PyLong_FromSize_t(table.segment_index(x));
+        } else {
+            Py_INCREF(index);
+        }
+        const bool ok = value && index && PyList_Append(values, value) == 0 && PyList_Append(indices, index) == 0;
+        Py_XDECREF(value);
+        Py_XDECREF(index);
+        if (!ok) {
+            Py_DECREF(out);
+            return nullptr;
+        }
+    }
+    return out;
 }
 
 // The node table as a list of 7 lists of (weight, abscissa).
@@ -260,6 +305,7 @@ PyMethodDef kMethods[] = {
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},
     {"interp", py_interp, METH_VARARGS, nullptr},
+    {"table_interp", py_table_interp, METH_VARARGS, nullptr},
     {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},
     {"gauss_legendre", py_gauss_legendre, METH_VARARGS, nullptr},
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
