@@ -29,6 +29,10 @@ def ring_mp(l, r, re, rstar):
         D = 4 * eps**2 + f**2
         if l == 0:
             u = r / eps; return (u * u + 2) / (u * mp.sqrt(u * u + 4))
+        if f == 0:
+            # The lens on the ring: the magnification is +inf (Π's characteristic n is 1, where
+            # mpmath 1.3 returns inf and 1.4 raises), and the callers give such a node no weight.
+            return mp.inf
         m = 16 * eps**2 * l * r / ((l + r)**2 * D); n = 4 * l * r / (l + r)**2
         return mp.re(2 * eps**2 * mp.ellipk(m) + f**2 * mp.ellippi(n, m)) * 4 / ((l + r) * mp.sqrt(D)) / (2 * mp.pi)
 
@@ -64,7 +68,7 @@ def reference(l, rho, bl=None, bf=None):
     knots = {mp.mpf(k) for k in (bl or ()) if 0 < k < 1} | {mp.mpf(0), mp.mpf(1)}
     def integrand(r):
         a = ring_mp(l, r, 1, rho)
-        # a node that rounds onto r = l sees the lens on the ring; its weight is negligible
+        # a node that rounds onto r = l sees the lens on the ring (+inf): it gets no weight
         return 2 * mp.pi * r * a * profile(r) if mp.isfinite(a) else 0
     with mp.workdps(17):
         num = mp.quad(integrand, sorted(knots | ({mp.mpf(l)} if 0 < l < 1 else set())))
@@ -255,7 +259,7 @@ def adaptive_reference(l, rho, bl, bf):
     for a, b in zip(points, points[1:]):
         if max(a - l, l - b) < b - a:
             def g(r):
-                ring = ring_mp(l, r, 1, rho)  # a node may round onto r = l: negligible weight
+                ring = ring_mp(l, r, 1, rho)  # a node may round onto r = l (+inf): no weight
                 return 2 * mp.pi * r * ring * float(np.interp(float(r), bl, bf)) if mp.isfinite(ring) else 0
             with mp.workdps(12):
                 total += float(mp.quad(g, [a, b]))
