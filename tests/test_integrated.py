@@ -117,6 +117,7 @@ def test_elliptic_reference_is_ring_average(l, r, rho):
         assert rel(ring_mp(l, r, 1, rho), ring_plain(l, r, rho)) <= 1e-18
 
 
+@pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
 @pytest.mark.parametrize("l,rho", [(0.5, 0.05), (1.5, 1.0)])
 def test_reference_is_point_lens_over_disk(l, rho):
     # polar about the source centre, weighted by the law; split at the lens radius
@@ -137,6 +138,7 @@ LAW_POINTS = {1e-3: [0.0, 1e-6, 0.5, 0.9, 1.0, 1.5], 0.05: [0.0, 1e-9, 1e-4, 0.3
               1.0: [1e-4, 0.3, 0.9, 1.0, 1.5], 10.0: [0.0, 1e-7, 0.5, 1.0, 3.0]}
 
 
+@pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
 @pytest.mark.parametrize("rho", LAW_POINTS)
 def test_law_matches_reference(rho):
     check_routes(LAW_POINTS[rho], rho)
@@ -174,6 +176,7 @@ TABLES = {
 }
 
 
+@pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
 @pytest.mark.parametrize("name", TABLES)
 def test_table_matches_reference(name):
     bl, bf, points = TABLES[name]
@@ -274,6 +277,7 @@ def adaptive_reference(l, rho, bl, bf):
     return total / norm
 
 
+@pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
 @pytest.mark.parametrize("knots, rho", [(101, 0.05), (101, 10.0), (21, 1.0)])
 def test_many_knot_table_against_adaptive_quadrature(knots, rho):
     # Table pieces away from the lens take a short fixed rule; the lens is put on a knot, just

@@ -8,7 +8,9 @@ import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
-import _velmora_kernels as K
+from _kernels import load
+
+K = load()
 
 EPS = 2.0**-52
 COUNTS = {25, 49, 97, 193, 385}

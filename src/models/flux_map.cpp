@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "models/heyrovsky.hpp"
+#include "models/interrupt.hpp"
 #include "models/panic.hpp"
 
 namespace velmora {
@@ -16,6 +17,7 @@ CalcResult<std::vector<double>> discrete_flux_map_heyrovsky_magnification(std::v
     for (const double li : l) {
         double sum = 0.0;
         for (std::size_t k = 0; k < bl.size(); ++k) {
+            if (interrupt::poll()) return interrupt::stopped();  // once per ring: tables may be long
             const CalcResult<double> a = heyrovsky_magnification(li, bl[k], re, rstar);
             if (!a) return a.failure();
             sum = sum + *a * bf[k];
