@@ -20,9 +20,10 @@ SANITIZED = os.environ.get("VELMORA_SANITIZED") == "1"
 BOUND = 0.5  # seconds from the signal to the exception
 
 # Calls that take 5 s to a minute uncut (far longer under the sanitizers), each in its own loop:
-# lens positions, table pieces or table rings.
+# lens positions, table pieces or table rings. SETUP runs before the child says it is ready.
+SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)"}
 LONG_CALLS = {
-    "witt_mao": "velmora.witt_mao_magnification(np.full(30_000_000, 0.5), 1.0, 0.1)",
+    "witt_mao": "velmora.witt_mao_magnification(POSITIONS, 1.0, 0.1)",
     "integrated_witt_mao": "velmora.integrated_witt_mao_magnification([0.5] * 1_000_000, 1.0, 0.1)",
     "integrated_heyrovsky": "velmora.integrated_heyrovsky_magnification([0.5] * 1_000_000, 1.0, 0.1)",
     "integrated_flux_map_heyrovsky":
@@ -84,6 +85,7 @@ def interrupt(body, signum=signal.SIGINT, settle=0.3):
 def test_sigint_stops_a_long_call(name):
     # The default handler's KeyboardInterrupt, not a RuntimeError, and the call returns nothing.
     got, latency = interrupt(f"""
+        {SETUP.get(name, "")}
         print("ready", flush=True)
         try:
             result = {LONG_CALLS[name]}
@@ -100,6 +102,7 @@ def test_handler_exception_is_raised(name):
     # The exception is whatever the handler raised, for any signal with a raising handler.
     got, latency = interrupt(f"""
         signal.signal(signal.SIGUSR1, stop)
+        {SETUP.get(name, "")}
         print("ready", flush=True)
         try:
             {LONG_CALLS[name]}

@@ -5,8 +5,8 @@
 // sentinel failure stopped(), and the call frame raises the pending exception instead of a
 // RuntimeError. The models know nothing of Python: a function pointer and a sentinel.
 //
-// Cost: a poll is a relaxed load, a subtraction and a store until its work budget runs out;
-// then one clock read, and at most every kAskInterval one call of the hook.
+// Cost: a poll is a subtraction and a branch until its work budget runs out; then one clock
+// read, and at most every kAskInterval one call of the hook.
 #pragma once
 
 #include <atomic>
@@ -31,12 +31,15 @@ inline constexpr std::chrono::nanoseconds kAskInterval = std::chrono::millisecon
 
 namespace detail {
 inline std::atomic<Hook> hook{nullptr};
-inline std::atomic<std::int32_t> budget{kBudget};
+// The budget is a plain integer, so that the fast path is one subtraction in memory and a branch.
+// The module is only called with the interpreter lock held (it declares that it needs the GIL),
+// so calls never poll at the same time.
+inline std::int32_t budget = kBudget;
 inline std::atomic<std::int64_t> last_ask{0};  // steady-clock nanoseconds
 
 // The slow path of poll(): refills the budget, reads the clock and asks the hook when due.
 inline bool ask() {
-    budget.store(kBudget, std::memory_order_relaxed);
+    budget = kBudget;
     const Hook ask_boundary = hook.load(std::memory_order_relaxed);
     if (ask_boundary == nullptr) return false;
     const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -52,14 +55,10 @@ inline bool ask() {
 inline void install(Hook hook) { detail::hook.store(hook, std::memory_order_relaxed); }
 
 // Called by the models with the work done since their last poll; true: stop and return stopped().
-// The counters are shared by all calls; with the interpreter lock held calls do not overlap, and
-// where they might, a lost update only moves the next clock read.
+// The budget carries over from one call to the next.
 inline bool poll(std::int32_t work = 1) {
-    const std::int32_t left = detail::budget.load(std::memory_order_relaxed) - work;
-    if (left > 0) {
-        detail::budget.store(left, std::memory_order_relaxed);
-        return false;
-    }
+    detail::budget -= work;
+    if (detail::budget > 0) return false;
     return detail::ask();
 }
 
