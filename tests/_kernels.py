@@ -3,9 +3,9 @@
 The wheel holds velmora alone; the numerical kernels are exposed to the tests by a second
 extension (tests/native/kernels_module.cpp) that this module builds from the source tree with
 CMake (the option VELMORA_BUILD_TESTING, target _velmora_kernels only) for the running
-interpreter, once per session, and puts on sys.path. The build folder is
-build-kernels/<interpreter>/ in the source tree (rebuilt incrementally), or a temporary folder
-when the tree is read-only.
+interpreter, once per session, and puts on sys.path and on the PYTHONPATH of child interpreters.
+The build folder is build-kernels/<interpreter>/ in the source tree (rebuilt incrementally), or a
+temporary folder when the tree is read-only.
 
 VELMORA_KERNELS in the environment changes that: "off" skips the kernel tests, a folder path
 imports a build found there instead (scripts/sanitize points it at its sanitized build).
@@ -120,6 +120,10 @@ def prepare():
         raise pytest.UsageError(f"building {NAME} failed:\n{error}") from None
     if str(folder) not in sys.path:
         sys.path.insert(0, str(folder))
+    # Child interpreters that the tests start find it too (the folder holds no velmora module).
+    paths = os.environ.get("PYTHONPATH", "").split(os.pathsep)
+    if str(folder) not in paths:
+        os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [str(folder), *paths]))
     _state["module"] = importlib.import_module(NAME)
     _state["folder"] = folder
     return _state["module"]
