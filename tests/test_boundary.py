@@ -147,10 +147,16 @@ SUBINTERPRETER_PRELUDE = """
             raise SystemExit(print("SKIP"))
 
     def create():
+        # A legacy sub-interpreter (shared GIL, single-phase modules allowed), so that the import
+        # reaches velmora's own refusal: an isolated one (3.12's default) is refused by CPython first.
         try:
             return interp.create("legacy")  # 3.13+
         except TypeError:
-            return interp.create(isolated=False) if "isolated" in (interp.create.__doc__ or "") else interp.create()
+            pass
+        try:
+            return interp.create(isolated=False)  # 3.12
+        except TypeError:
+            return interp.create()  # 3.9-3.11: always legacy
 
     def run(sid, code):
         try:
