@@ -1,6 +1,7 @@
 """Largest relative error of each elliptic kernel against mpmath over the tests' seeded random sets.
 
-Needs the test extras (mpmath, numpy) and the _velmora_kernels test extension that the build installs.
+Needs the test extras (mpmath, numpy); the _velmora_kernels test extension is built as for the
+tests (tests/_kernels.py).
 Usage: python benchmarks/accuracy_kernels.py   (about ten seconds)
 """
 import pathlib

@@ -25,6 +25,8 @@ __all__ = [
     "discrete_flux_map_heyrovsky_magnification",
 ]
 
+__version__: str
+
 @type_check_only
 class _FloatSequence(Protocol):
     """What the sequence arguments accept: an object with a length whose items convert with

@@ -129,7 +129,7 @@ def test_subinterpreter_refused():
         print(velmora.heyrovsky_magnification(0.5, 0.6, 1.0, 1.0))
     """)
     if out.strip() == "SKIP":
-        pytest.skip("no sub-interpreter module")
+        skip_without_subinterpreters()
     text = out.replace("<class 'ImportError'>", "ImportError")  # 3.11 shows the type's repr
     assert "ImportError: velmora does not yet support subinterpreters" in text
     assert text.splitlines()[-1] == repr(HEY(0.5, 0.6, 1.0, 1.0))  # the main interpreter still works
@@ -147,10 +147,16 @@ SUBINTERPRETER_PRELUDE = """
             raise SystemExit(print("SKIP"))
 
     def create():
+        # A legacy sub-interpreter (shared GIL, single-phase modules allowed), so that the import
+        # reaches velmora's own refusal: an isolated one (3.12's default) is refused by CPython first.
         try:
             return interp.create("legacy")  # 3.13+
         except TypeError:
-            return interp.create(isolated=False) if "isolated" in (interp.create.__doc__ or "") else interp.create()
+            pass
+        try:
+            return interp.create(isolated=False)  # 3.12
+        except TypeError:
+            return interp.create()  # 3.9-3.11: always legacy
 
     def run(sid, code):
         try:
@@ -161,6 +167,13 @@ SUBINTERPRETER_PRELUDE = """
         return text.replace("<class 'ImportError'>", "ImportError")  # 3.11 shows the type's repr
 """
 REFUSED = "ImportError: velmora does not yet support subinterpreters"
+
+
+def skip_without_subinterpreters():
+    # Every CPython from 3.12 on has a private sub-interpreter module, and there the refusal must
+    # be exercised: a missing module is a failure, not a skip.
+    assert sys.version_info < (3, 12), "no sub-interpreter module on CPython >= 3.12"
+    pytest.skip("no sub-interpreter module")
 
 
 def test_subinterpreters_refused_repeatedly_and_main_unharmed():
@@ -187,7 +200,7 @@ def test_subinterpreters_refused_repeatedly_and_main_unharmed():
     print("MAIN OK")
     """)
     if out.strip() == "SKIP":
-        pytest.skip("no sub-interpreter module")
+        skip_without_subinterpreters()
     lines = [line for line in out.splitlines() if line.strip()]
     assert lines[-1] == "MAIN OK"
     assert sum(REFUSED in line for line in lines) == 6, out
@@ -202,9 +215,28 @@ def test_subinterpreter_importing_first_is_refused():
     print(velmora.heyrovsky_magnification(0.5, 0.6, 1.0, 1.0))
     """)
     if out.strip() == "SKIP":
-        pytest.skip("no sub-interpreter module")
+        skip_without_subinterpreters()
     assert REFUSED in out
     assert out.splitlines()[-1] == repr(HEY(0.5, 0.6, 1.0, 1.0))
+
+
+def test_free_threaded_build_keeps_the_gil():
+    # The module declares that it needs the GIL (its calls and its one-time state assume it): on a
+    # free-threaded build, importing it turns the GIL on, with the interpreter's RuntimeWarning
+    # naming the module. GIL builds have no such declaration to make.
+    import sysconfig
+    if not sysconfig.get_config_var("Py_GIL_DISABLED"):
+        pytest.skip("not a free-threaded build: the GIL declaration applies to free-threaded CPython only")
+    out = run_python("""
+        import sys, warnings
+        assert not sys._is_gil_enabled(), "the GIL is on before the import"
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            import velmora
+        assert sys._is_gil_enabled(), "importing velmora left the GIL off"
+        print([str(w.message) for w in caught if issubclass(w.category, RuntimeWarning)])
+    """)
+    assert "velmora" in out, out
 
 
 def test_panic_exception():

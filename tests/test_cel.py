@@ -10,7 +10,8 @@ import numpy as np
 import pytest
 
 mp = pytest.importorskip("mpmath")
-kern = pytest.importorskip("_velmora_kernels")
+from _kernels import load  # noqa: E402
+kern = load()
 
 
 def cel_mp(kc, p, a, b):

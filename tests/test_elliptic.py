@@ -6,8 +6,10 @@ import re
 import numpy as np
 import pytest
 
+from _kernels import load
+
 mp = pytest.importorskip("mpmath")
-kern = pytest.importorskip("_velmora_kernels")
+kern = load()
 
 EPS = 2.0**-52
 TIGHT = 2 * EPS  # two units in the last place of a value in [1, 2)

@@ -14,7 +14,9 @@ import random
 import numpy as np
 import pytest
 
-import _velmora_kernels as K
+from _kernels import load
+
+K = load()
 import velmora
 from test_numerics import MODES, check
 

@@ -132,7 +132,7 @@ TYPED = """
     import numpy.typing as npt
     import velmora
 
-    l: npt.NDArray[np.float64] = np.linspace(0.0, 2.0, 5)
+    l: npt.NDArray[np.float64] = np.linspace(0.0, 2.0, 5, dtype=np.float64)  # NumPy 2.2 types it so only with dtype
     a: list[float] = velmora.witt_mao_magnification(l, 1.0, 0.05)
     b: list[float] = velmora.integrated_heyrovsky_magnification([0.0, 1, 2.5], 1.0, 0.05)
     c: list[float] = velmora.integrated_witt_mao_magnification(range(3), re=1.0, rstar=0.05)
@@ -184,7 +184,11 @@ def run_mypy(mypy_cache, monkeypatch):
 
 def test_mypy_strict_accepts_examples_and_typed_use(run_mypy, tmp_path):
     snippet = tmp_path / "typed_use.py"
-    snippet.write_text(textwrap.dedent(TYPED), encoding="utf-8")
+    typed = textwrap.dedent(TYPED)
+    if np.lib.NumpyVersion(np.__version__) < "2.2.0":
+        # NumPy's own stubs before 2.2 do not make np.float64 a float (the last NumPy for 3.9 is 2.0)
+        typed = typed.replace("rstar=np.float64(0.05)", "rstar=0.05")
+    snippet.write_text(typed, encoding="utf-8")
     examples = sorted((ROOT / "examples").glob("*.py"))
     assert examples
     output, status = run_mypy(*examples, snippet)

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <span>
 #include <utility>
 
 #include "models/heyrovsky.hpp"
+#include "models/interrupt.hpp"
 #include "models/panic.hpp"
 #include "models/profile.hpp"
 #include "models/witt_mao.hpp"
@@ -70,26 +72,39 @@ auto piece_rule(bool gauss) {
     };
 }
 
-// N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks; a table's pieces are quadratics in r.
-double normaliser(const Profile& profile) {
+// The work of one lens position for interrupt::poll: at least one 10-point rule per piece.
+std::int32_t position_work(const std::vector<double>& points) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
+}
+
+// N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks; a table's pieces are quadratics in r. A long
+// table is polled for an interrupt once per piece.
+CalcResult<double> normaliser(const Profile& profile) {
     std::vector<double> points;
-    return sum_pieces(split_points(profile.kinks(), 0.0, points), [&](double a, double b) {
+    split_points(profile.kinks(), 0.0, points);
+    double total = 0.0;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        if (interrupt::poll(10)) return interrupt::stopped();
+        const double a = points[i], b = points[i + 1];
         const Profile::Piece piece = profile.piece(a, b);
-        return piece_rule(table_line(piece))([&](double r) { return (kTwoPi * r) * piece(r); }, a, b);
-    });
+        total += piece_rule(table_line(piece))([&](double r) { return (kTwoPi * r) * piece(r); }, a, b);
+    }
+    return total;
 }
 
 // Ring route: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr. A ring-magnification error counts as NaN, and the
 // quadrature counts a non-finite value as 0.
-std::vector<double> ring_route(const std::vector<double>& l, double re, double rstar, const Profile& profile,
-                               double norm) {
+CalcResult<std::vector<double>> ring_route(const std::vector<double>& l, double re, double rstar,
+                                           const Profile& profile, double norm) {
     const std::vector<double> kinks = profile.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
-        const double m = sum_pieces(split_points(kinks, li, points), [&](double a, double b) {
+        split_points(kinks, li, points);
+        if (interrupt::poll(position_work(points))) return interrupt::stopped();
+        const double m = sum_pieces(points, [&](double a, double b) {
             const Profile::Piece piece = profile.piece(a, b);
             auto integrand = [&](double r) {
                 const double ring = heyrovsky_magnification(li, r, re, rstar).value_or(NAN);
@@ -107,8 +122,8 @@ std::vector<double> ring_route(const std::vector<double>& l, double re, double r
 // which needs no derivative of W. W(r) is the uniform-disk magnification of the concentric disk of
 // radius r: the same lens at l/r of its radius, source radius r·rstar. W(1) is the full-disk value
 // computed before. Kernel errors inside count as NaN, so as 0.
-std::vector<double> disk_route(const std::vector<double>& l, const std::vector<double>& full_disk, double re,
-                               double rstar, const Profile& profile, double norm) {
+CalcResult<std::vector<double>> disk_route(const std::vector<double>& l, const std::vector<double>& full_disk,
+                                           double re, double rstar, const Profile& profile, double norm) {
     const std::vector<double> kinks = profile.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
@@ -120,7 +135,9 @@ std::vector<double> disk_route(const std::vector<double>& l, const std::vector<d
             if (r == 1.0) return full_disk[i];
             return UniformDisk(re, r * rstar).at(li / r).value_or(NAN);
         };
-        const double m = sum_pieces(split_points(kinks, li, points), [&](double a, double b) {
+        split_points(kinks, li, points);
+        if (interrupt::poll(position_work(points))) return interrupt::stopped();
+        const double m = sum_pieces(points, [&](double a, double b) {
             const Profile::Piece piece = profile.piece(a, b);
             const double at_end = finite_or_zero(kPi * b * b * disk(b) * piece.at_end);
             const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * disk(a) * piece.at_start);
@@ -135,7 +152,7 @@ std::vector<double> disk_route(const std::vector<double>& l, const std::vector<d
 
 }  // namespace
 
-std::vector<double> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
+CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
     return ring_route(l, re, rstar, Profile::limb_darkened(), kLawNormaliser);
 }
 
@@ -145,11 +162,14 @@ CalcResult<std::vector<double>> integrated_witt_mao_magnification(std::vector<do
     return disk_route(l, *full_disk, re, rstar, Profile::limb_darkened(), kLawNormaliser);
 }
 
-std::vector<double> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
-                                                                std::vector<double> bl, std::vector<double> bf) {
+CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
+                                                                            double rstar, std::vector<double> bl,
+                                                                            std::vector<double> bf) {
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
-    return ring_route(l, re, rstar, profile, normaliser(profile));
+    const CalcResult<double> norm = normaliser(profile);
+    if (!norm) return norm.failure();
+    return ring_route(l, re, rstar, profile, *norm);
 }
 
 CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
@@ -157,10 +177,11 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
                                                                            std::vector<double> bf) {
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
-    const double norm = normaliser(profile);
+    const CalcResult<double> norm = normaliser(profile);
+    if (!norm) return norm.failure();
     CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
     if (!full_disk) return full_disk;
-    return disk_route(l, *full_disk, re, rstar, profile, norm);
+    return disk_route(l, *full_disk, re, rstar, profile, *norm);
 }
 
 }  // namespace velmora

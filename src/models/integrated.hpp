@@ -8,7 +8,8 @@
 //
 // with N the profile's normaliser. Both routes compute the same quantity. Every radius integral is
 // split where its integrand is not smooth (r = l inside the disk, a flux map's knots) and each
-// piece is integrated with the tanh-sinh rule.
+// piece is integrated with the tanh-sinh rule. Every function polls for an interrupt once per lens
+// position and fails with interrupt::stopped() when asked to stop.
 #pragma once
 
 #include <vector>
@@ -18,13 +19,14 @@
 namespace velmora {
 
 // Linear limb darkening I(r) = 1 − 0.6(1 − √(1 − r²)).
-std::vector<double> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar);
+CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar);
 CalcResult<std::vector<double>> integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar);
 
 // The flux map (bl, bf), read by linear interpolation and 0 outside its knots; N = ∫₀¹ 2πr J(r) dr.
 // Unequal column lengths abort (Panic).
-std::vector<double> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
-                                                                std::vector<double> bl, std::vector<double> bf);
+CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
+                                                                            double rstar, std::vector<double> bl,
+                                                                            std::vector<double> bf);
 CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
                                                                            double rstar, std::vector<double> bl,
                                                                            std::vector<double> bf);

@@ -4,6 +4,7 @@
 #include <numbers>
 #include <utility>
 
+#include "models/interrupt.hpp"
 #include "numerics/ellip/cel.hpp"
 
 namespace velmora {
@@ -113,6 +114,7 @@ CalcResult<std::vector<double>> witt_mao_magnification(std::vector<double> l, do
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
+        if (interrupt::poll()) return interrupt::stopped();
         const CalcResult<double> a = disk.at(li);
         if (!a) return a.failure();
         out.push_back(*a);

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "models/interrupt.hpp"
 #include "module/convert.hpp"
 #include "module/errors.hpp"
 #include "module/refs.hpp"
@@ -112,6 +113,12 @@ PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssiz
 
         const CalcResult<api::Value> result = fn.run(converted);
         if (!result) {
+            // Stopped by a signal: the exception its handler raised (KeyboardInterrupt for
+            // SIGINT) is pending and is the call's exception; no partial result is returned.
+            if (interrupt::is_stopped(result.error())) {
+                ensure_error_set();
+                return nullptr;
+            }
             PyErr_SetString(PyExc_RuntimeError, result.error());
             return nullptr;
         }

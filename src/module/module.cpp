@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "models/functions.hpp"
+#include "models/interrupt.hpp"
 #include "module/call_frame.hpp"
 #include "module/errors.hpp"
 #include "module/refs.hpp"
@@ -14,11 +15,20 @@
 namespace velmora::module {
 namespace {
 
+#ifndef VELMORA_VERSION
+#error "VELMORA_VERSION (the version in pyproject.toml) is set by CMakeLists.txt"
+#endif
+
 constexpr const char kModuleDoc[] =
     "Point-lens microlensing magnification of extended sources: uniform disks, thin rings, "
     "limb-darkened disks and radial flux maps.";
 
 constexpr std::size_t kFunctionCount = std::tuple_size_v<std::remove_cvref_t<decltype(api::kFunctions)>>;
+
+// The models' interrupt hook: runs the Python handlers of pending signals (the models poll it
+// every few milliseconds, always on a thread holding the interpreter lock). True when a handler
+// raised, as the default SIGINT handler does with KeyboardInterrupt: the call then stops.
+bool signal_raised() { return PyErr_CheckSignals() != 0; }
 
 // One entry point per function, all running the same call frame on their row of the table.
 template <std::size_t I>
@@ -66,7 +76,7 @@ bool add_function(PyObject* module, PyObject* function) {
     return PyObject_SetAttr(module, name.get(), function) == 0;
 }
 
-// Adds the functions in registration order, then the panic exception type.
+// Adds the functions in registration order, then the panic exception type and __version__.
 bool populate(PyObject* module) {
     static std::array<PyMethodDef, kFunctionCount> methods =
         make_method_table(std::make_index_sequence<kFunctionCount>{});
@@ -77,7 +87,8 @@ bool populate(PyObject* module) {
         if (!function || !add_function(module, function.get())) return false;
     }
     Owned panic(create_panic_exception_type());
-    return panic && PyObject_SetAttrString(module, "PanicException", panic.get()) == 0;
+    if (!panic || PyObject_SetAttrString(module, "PanicException", panic.get()) < 0) return false;
+    return PyModule_AddStringConstant(module, "__version__", VELMORA_VERSION) == 0;
 }
 
 PyObject* create_module() {
@@ -101,6 +112,7 @@ PyObject* create_module() {
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) return nullptr;
 #endif
     if (!populate(module.get())) return nullptr;
+    interrupt::install(&signal_raised);
 
     if (module_state().module == nullptr) module_state().module = module.release();
     Py_INCREF(module_state().module);

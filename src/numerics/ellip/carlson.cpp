@@ -308,6 +308,8 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
     }
     if (p == 0.0) return Failure{"elliprj: p must be non-zero"};
 
+    // Provenance: these special cases follow Boost.Math's ellint_rj (BSL-1.0) and DLMF §19.20(iii);
+    // see THIRD_PARTY_NOTICES.md.
     // Equal arguments reduce to RC and RD.
     if (x == y && x == z) {
         if (x == p) return 1.0 / (std::sqrt(x) * x);
@@ -362,6 +364,8 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
         return ((r - c) * *rj - 3.0 * *rf + 3.0 * std::sqrt(c * a * b / (a * b - p * r)) * *rc) / (c - p);
     }
 
+    // Provenance: the duplication scheme follows Boost.Math's ellint_rj (BSL-1.0), DLMF §19.26
+    // and §19.36(i); see THIRD_PARTY_NOTICES.md.
     // p > 0 (or NaN): Carlson's duplication for RJ. With sx, sy, sz, sp the square roots at
     // step k, the step contributes 4^-k · RC(1, 1 + e_k) / d_k, where
     //   d_k = (sp + sx)(sp + sy)(sp + sz),

@@ -12,6 +12,8 @@ constexpr double kHalfPi = 1.5707963267948966;  // π/2
 constexpr double kLn4 = 1.3862943611198906;     // ln 4
 constexpr double kEpsilon = 2.220446049250313e-16;  // 2^-52, the double epsilon
 
+// Provenance: coefficients from Cephes (S. L. Moshier) as SciPy bundles it, BSD-3-Clause; see
+// THIRD_PARTY_NOTICES.md.
 // Cephes' minimax fits for the complete integrals (ellpk.c, ellpe.c), coefficients from the
 // highest power down, for 0 < x = 1 − m ≤ 1:
 //   K = P_K(x) − ln(x)·Q_K(x),   E = P_E(x) − ln(x)·x·Q_E(x).
