@@ -37,7 +37,7 @@ import math
 import os
 import pathlib
 import time
-from typing import Callable
+from typing import Any, Callable
 
 import velmora
 
@@ -56,9 +56,9 @@ T_WINDOW = 10.0  # MulensModel's finite-source method within t0 ± 10 t*
 FS_LIMIT = 100.0
 
 
-def load(np):
+def load(np: Any) -> list[Any]:
     """The seven data sets as (name, band, times, flux, flux error); fluxes on the zero point 22."""
-    import MulensModel
+    import MulensModel  # type: ignore[import-untyped]
 
     folder = pathlib.Path(MulensModel.DATA_PATH) / "photometry_files" / "MB08310"
     sets = []
@@ -81,7 +81,7 @@ def load(np):
 class VelmoraModel:
     """Residuals of every data point for (t0, u0, tE, rho), fluxes solved per data set."""
 
-    def __init__(self, np, sets):
+    def __init__(self, np: Any, sets: list[Any]) -> None:
         self.np = np
         self.sets = sets
         self.times = np.concatenate([s[2] for s in sets]) - EPOCH
@@ -91,7 +91,7 @@ class VelmoraModel:
         self.seconds = 0.0
         self.limit = FS_LIMIT
 
-    def magnification(self, p, times=None, c=None):
+    def magnification(self, p: Any, times: Any = None, c: Any = None) -> Any:
         np = self.np
         t0, u0, tE, rho = p
         t0 -= EPOCH
@@ -109,7 +109,7 @@ class VelmoraModel:
         self.evaluations += 1
         return a
 
-    def fluxes(self, a):
+    def fluxes(self, a: Any) -> list[tuple[float, float]]:
         """(fs, fb) of each data set, weighted linear least squares."""
         np = self.np
         out = []
@@ -120,7 +120,7 @@ class VelmoraModel:
             out.append((fs, fb))
         return out
 
-    def residuals(self, p):
+    def residuals(self, p: Any) -> Any:
         np = self.np
         a = self.magnification(p)
         parts = []
@@ -133,7 +133,7 @@ class VelmoraModel:
 class MulensModelFit:
     """The same model and data in MulensModel: Event and FitData solve the fluxes."""
 
-    def __init__(self, np, sets):
+    def __init__(self, np: Any, sets: list[Any]) -> None:
         import MulensModel as mm
 
         self.np = np
@@ -147,7 +147,7 @@ class MulensModelFit:
         self.evaluations = 0
         self.seconds = 0.0
 
-    def set(self, p):
+    def set(self, p: Any) -> None:
         t0, u0, tE, rho = p
         params = self.model.parameters
         params.t_0, params.u_0, params.t_E, params.rho = t0, u0, tE, rho
@@ -155,7 +155,7 @@ class MulensModelFit:
         self.model.set_magnification_methods(
             [t0 - T_WINDOW * t_star, "finite_source_LD_Yoo04", t0 + T_WINDOW * t_star])
 
-    def residuals(self, p):
+    def residuals(self, p: Any) -> Any:
         start = time.perf_counter()
         self.set(p)
         self.event.fit_fluxes()
@@ -167,21 +167,21 @@ class MulensModelFit:
         self.evaluations += 1
         return self.np.concatenate(out)
 
-    def chi2(self, p):
+    def chi2(self, p: Any) -> float:
         self.set(p)
-        return self.event.get_chi2()
+        return float(self.event.get_chi2())
 
 
-def fit(residuals: Callable, max_trials: int | None):
+def fit(residuals: Callable[[Any], Any], max_trials: int | None) -> tuple[Any, float, int]:
     import numpy as np
-    from scipy.optimize import least_squares
+    from scipy.optimize import least_squares  # type: ignore[import-untyped]
 
     offset = np.array([EPOCH, 0.0, 0.0, 0.0])  # t0 counted from EPOCH: finite-difference steps relative to it
     x0 = np.array([START[n] for n in NAMES]) - offset
     start = time.perf_counter()
     result = least_squares(lambda x: residuals(x + offset), x0, method="trf", x_scale="jac",
                            diff_step=1e-6, max_nfev=max_trials, xtol=1e-10, ftol=1e-10)
-    return result.x + offset, time.perf_counter() - start, result.nfev
+    return result.x + offset, time.perf_counter() - start, int(result.nfev)
 
 
 def main() -> None:
@@ -193,7 +193,7 @@ def main() -> None:
     try:
         import MulensModel  # noqa: F401
         import numpy as np
-        import scipy  # noqa: F401
+        import scipy  # type: ignore[import-untyped] # noqa: F401
     except ImportError as error:
         raise SystemExit(f"{error.name} is not installed: python -m pip install numpy scipy MulensModel")
 
@@ -248,7 +248,7 @@ def main() -> None:
         print(f"\nwrote {plot(np, ours, rows[0][1], args.out)}")
 
 
-def plot(np, model: VelmoraModel, p, folder: pathlib.Path) -> pathlib.Path:
+def plot(np: Any, model: VelmoraModel, p: Any, folder: pathlib.Path) -> pathlib.Path:
     import matplotlib
 
     matplotlib.use("Agg")

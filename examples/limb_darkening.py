@@ -30,9 +30,10 @@ from __future__ import annotations
 
 import argparse
 import bisect
+import functools
 import math
 import time
-from typing import Callable, Sequence
+from typing import Any, Callable
 
 import velmora
 
@@ -41,7 +42,7 @@ RE, RHO = 1.0, 0.05  # rho = rstar/re
 
 # --- 1. the linear law, exactly -------------------------------------------------------------------
 
-def linear_law(l: Sequence[float], re: float, rstar: float, c: float, route: str = "ring",
+def linear_law(l: list[float], re: float, rstar: float, c: float, route: str = "ring",
                uniform: str = "map") -> list[float]:
     """Magnification of a source with the linear law I = 1 - c(1 - mu), by the identity.
 
@@ -69,20 +70,23 @@ def c_to_gamma(c: float) -> float:
 
 # --- 2. other laws as flux maps ---------------------------------------------------------------
 
+Law = Callable[[Any, Any], Any]  # brightness of mu, with math or mpmath as the library
+
+
 # Each law as a function of mu, written for both math and mpmath (lib.sqrt, lib.log).
-def quadratic(mu, lib, a=0.4, b=0.25):
+def quadratic(mu: Any, lib: Any, a: float = 0.4, b: float = 0.25) -> Any:
     return 1 - a * (1 - mu) - b * (1 - mu) ** 2
 
 
-def square_root(mu, lib, c=0.25, d=0.45):
+def square_root(mu: Any, lib: Any, c: float = 0.25, d: float = 0.45) -> Any:
     return 1 - c * (1 - mu) - d * (1 - lib.sqrt(mu))
 
 
-def logarithmic(mu, lib, e=0.6, f=0.2):
+def logarithmic(mu: Any, lib: Any, e: float = 0.6, f: float = 0.2) -> Any:
     return 1 - e * (1 - mu) - (f * mu * lib.log(mu) if mu > 0 else 0)
 
 
-def power_2(mu, lib, c=0.65, alpha=0.55):
+def power_2(mu: Any, lib: Any, c: float = 0.65, alpha: float = 0.55) -> Any:
     return 1 - c * (1 - mu ** alpha)
 
 
@@ -94,7 +98,7 @@ ATLAS_I = [1 - sum(a * (1 - m ** ((k + 1) / 2)) for k, a in enumerate(_CLARET)) 
 ATLAS_R = sorted(math.sqrt(1.0 - m * m) for m in ATLAS_MU)  # the table's kinks in r
 
 
-def tabulated(mu, lib):
+def tabulated(mu: Any, lib: Any) -> Any:
     """Linear in mu between the table's angles, and from mu = 0.01 to 0 along the last piece."""
     mus = ATLAS_MU[::-1]  # ascending
     values = ATLAS_I[::-1]
@@ -102,36 +106,36 @@ def tabulated(mu, lib):
     return values[i] + (mu - mus[i]) * (values[i + 1] - values[i]) / (mus[i + 1] - mus[i])
 
 
-LAWS: dict[str, tuple[Callable, str, Sequence[float]]] = {
+LAWS: dict[str, tuple[Law, str, list[float]]] = {
     # name: (law of mu, formula, radii where the profile has a kink)
-    "quadratic": (quadratic, "1 - 0.4(1-mu) - 0.25(1-mu)^2", ()),
-    "square-root": (square_root, "1 - 0.25(1-mu) - 0.45(1-sqrt(mu))", ()),
-    "logarithmic": (logarithmic, "1 - 0.6(1-mu) - 0.2 mu ln(mu)", ()),
-    "power-2": (power_2, "1 - 0.65(1 - mu^0.55)", ()),
+    "quadratic": (quadratic, "1 - 0.4(1-mu) - 0.25(1-mu)^2", []),
+    "square-root": (square_root, "1 - 0.25(1-mu) - 0.45(1-sqrt(mu))", []),
+    "logarithmic": (logarithmic, "1 - 0.6(1-mu) - 0.2 mu ln(mu)", []),
+    "power-2": (power_2, "1 - 0.65(1 - mu^0.55)", []),
     "tabulated": (tabulated, "17 angles, linear in mu", ATLAS_R[1:-1]),
 }
 
 
-def knots(n: int, layout: str, kinks: Sequence[float] = ()) -> list[float]:
+def knots(n: int, layout: str, kinks: list[float] | None = None) -> list[float]:
     """n knots on [0, 1]: uniform in r or in theta = asin(r); the profile's kinks added."""
     if layout == "r":
         radii = [k / (n - 1) for k in range(n)]
     else:
         radii = [math.sin(0.5 * math.pi * k / (n - 1)) for k in range(n)]
     radii[-1] = 1.0
-    return sorted(set(radii) | set(kinks))
+    return sorted(set(radii) | set(kinks or []))
 
 
-def profile_of(law: Callable) -> Callable[[float], float]:
-    return lambda r: law(math.sqrt(max(0.0, 1.0 - r * r)), math)
+def profile_of(law: Law) -> Callable[[float], float]:
+    return lambda r: float(law(math.sqrt(max(0.0, 1.0 - r * r)), math))
 
 
-def flux_map_magnification(l: Sequence[float], law: Callable, radii: Sequence[float]) -> list[float]:
+def flux_map_magnification(l: list[float], law: Law, radii: list[float]) -> list[float]:
     bf = [profile_of(law)(r) for r in radii]
     return velmora.integrated_flux_map_heyrovsky_magnification(l, RE, RE * RHO, radii, bf)
 
 
-def table_norm(radii: Sequence[float], bf: Sequence[float]) -> float:
+def table_norm(radii: list[float], bf: list[float]) -> float:
     """∫ 2 pi r J(r) dr of the table J, linear between its knots (exactly)."""
     total = 0.0
     for r0, r1, f0, f1 in zip(radii, radii[1:], bf, bf[1:]):
@@ -140,7 +144,7 @@ def table_norm(radii: Sequence[float], bf: Sequence[float]) -> float:
     return 2.0 * math.pi * total
 
 
-def quadratic_split(l: Sequence[float], radii: Sequence[float], a: float = 0.4, b: float = 0.25) -> list[float]:
+def quadratic_split(l: list[float], radii: list[float], a: float = 0.4, b: float = 0.25) -> list[float]:
     """The quadratic law as (1 - a - 2b) + (a + 2b) mu + b r^2: the constant and the mu part exact
     (uniform disk and the identity), only b r^2 tabulated."""
     alpha, beta = 1 - a - 2 * b, a + 2 * b
@@ -157,11 +161,12 @@ def quadratic_split(l: Sequence[float], radii: Sequence[float], a: float = 0.4, 
 
 # --- the mpmath reference ----------------------------------------------------------------------
 
-def reference(l: float, rho: float, profile: Callable, kinks: Sequence[float] = (), digits: int = 17):
+def reference(l: float, rho: float, profile: Callable[[Any], Any], kinks: list[float] | None = None,
+              digits: int = 17) -> Any:
     """(1/N) ∫ 2 pi r P(r) A_ring(l, r) dr with mpmath, split at r = l and at the kinks."""
-    import mpmath as mp
+    import mpmath as mp  # type: ignore[import-untyped]
 
-    def ring(r):
+    def ring(r: Any) -> Any:
         with mp.workdps(2 * digits + 10):  # nodes come within 1e-20 of r = l
             l_, r_, eps = mp.mpf(l), mp.mpf(r), 1 / mp.mpf(rho)
             if l_ == 0:
@@ -174,21 +179,26 @@ def reference(l: float, rho: float, profile: Callable, kinks: Sequence[float] = 
             return mp.re(2 * eps ** 2 * mp.ellipk(m) + f ** 2 * mp.ellippi(n, m)) * 4 / ((l_ + r_) * mp.sqrt(d)) / (2 * mp.pi)
 
     with mp.workdps(digits):
-        points = sorted({mp.mpf(0), mp.mpf(1), *map(mp.mpf, kinks), *([mp.mpf(l)] if 0 < l < 1 else [])})
+        points = sorted({mp.mpf(0), mp.mpf(1), *map(mp.mpf, kinks or []), *([mp.mpf(l)] if 0 < l < 1 else [])})
 
-        def numerator(r):
+        def numerator(r: Any) -> Any:
             a = ring(r)
             return 2 * mp.pi * r * a * profile(r) if mp.isfinite(a) else mp.mpf(0)
 
         return mp.quad(numerator, points) / mp.quad(lambda r: 2 * mp.pi * r * profile(r), points)
 
 
-def mp_profile(law: Callable) -> Callable:
+def linear_profile(c: float, r: Any) -> Any:
+    import mpmath as mp
+    return 1 - c * (1 - mp.sqrt(1 - r * r))
+
+
+def mp_profile(law: Law) -> Callable[[Any], Any]:
     import mpmath as mp
     return lambda r: law(mp.sqrt(1 - r * r), mp)
 
 
-def worst(got: Sequence[float], want: Sequence) -> float:
+def worst(got: list[float], want: list[Any]) -> float:
     return max(float(abs(g - w) / w) for g, w in zip(got, want))
 
 
@@ -205,7 +215,7 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="fewer lens positions and knot counts")
     args = parser.parse_args()
     try:
-        import mpmath  # noqa: F401
+        import mpmath
     except ImportError:
         raise SystemExit("mpmath is not installed: python -m pip install mpmath"
                          " (from the source tree: python -m pip install '.[examples]')")
@@ -217,7 +227,7 @@ def main() -> None:
     print("   largest relative error against mpmath over l in", lens, "(disk route: without the limb)")
     print(f"{'c':>5} {'Gamma (MulensModel)':>19} {'ring + map W':>13} {'ring + closed W':>15} {'disk route':>11}   M_c at l = 0.3")
     for c in [0.0, 0.3, 0.6, 0.8, 1.0]:
-        ref = [reference(l, RHO, lambda r, c=c: 1 - c * (1 - mpmath.sqrt(1 - r * r))) for l in lens]
+        ref = [reference(l, RHO, functools.partial(linear_profile, c)) for l in lens]
         disk_ref = [x for l, x in zip(lens, ref) if abs(l - 1.0) >= 1e-3]
         ring_map = linear_law(lens, RE, RE * RHO, c, "ring", "map")
         ring_closed = linear_law(lens, RE, RE * RHO, c, "ring", "closed")
@@ -240,7 +250,7 @@ def main() -> None:
             err = worst(flux_map_magnification(lens, law, radii), ref)
             for goal in (1e-6, 1e-8):
                 if goal not in found and err <= goal:
-                    found[goal] = (n, cost_us(lambda l, radii=radii: flux_map_magnification(l, law, radii)))
+                    found[goal] = (n, cost_us(functools.partial(flux_map_magnification, law=law, radii=radii)))
             if 1e-8 in found:
                 break
         cells = [f"{found[g][0]:>{w}} {found[g][1]:7.0f}" if g in found else f"{'> ' + str(counts[-1]):>{w}} {'':>7}"
