@@ -95,7 +95,7 @@ def main() -> None:
         client = Client(cluster)  # type: ignore[no-untyped-call]
     try:
         workers = len(client.scheduler_info()["workers"])
-        where = args.scheduler or f"LocalCluster of {workers} worker processes"
+        where = args.scheduler or f"LocalCluster of {workers} worker process{'es' if workers != 1 else ''}"
         client.submit(light_curves, events[:1]).result()  # workers import velmora before the clock starts
         start = time.perf_counter()
         futures = client.map(light_curves, batches(events, args.batch), pure=False)
