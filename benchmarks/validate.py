@@ -19,13 +19,15 @@ lens-source distance is u = l·rho Einstein radii.
 A method that raises or returns NaN at a point is counted and listed, not plotted.
 
 Needs the peers extra: python -m pip install '.[peers]'   (MulensModel, VBMicrolensing, mpmath,
-numpy, matplotlib). Usage: python benchmarks/validate.py [--out DIR]   (about a minute)
+numpy, matplotlib). Usage: python benchmarks/validate.py [--out DIR]   (about a minute; the plot goes to
+a folder in the system's temporary directory unless --out names one)
 """
 from __future__ import annotations
 
 import argparse
 import math
 import pathlib
+import tempfile
 import time
 import warnings
 from typing import Callable, Union
@@ -250,8 +252,10 @@ def plot(folder: pathlib.Path, uniform: Errors, limb: Errors) -> pathlib.Path:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path(__file__).resolve().parents[1] / "docs",
-                        help="folder for validation.png (default: docs/ of the source tree)")
+    # The default keeps the tracked docs/validation.png as it is; --out docs redraws it.
+    default_out = pathlib.Path(tempfile.gettempdir()) / "velmora-benchmarks"
+    parser.add_argument("--out", type=pathlib.Path, default=default_out,
+                        help=f"folder for validation.png (default: {default_out}; --out docs redraws the README's figure)")
     args = parser.parse_args()
     start = time.perf_counter()
     points = grid()

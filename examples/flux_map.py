@@ -109,9 +109,11 @@ def plot(folder: pathlib.Path) -> pathlib.Path:
     curve.set_xlabel("lens position l [source radii]")
     curve.set_ylabel("magnification")
     twin = curve.twinx()
-    twin.plot(l, m["ring"] / m["law"], color="tab:green", lw=1)
+    twin.plot(l, m["ring"] / m["law"], color="tab:green", lw=1, label="belted / plain (right axis)")
     twin.set_ylabel("belted / plain", color="tab:green")
-    curve.legend(loc="upper right")
+    # one legend for both axes, drawn on the twin so that no curve is drawn over it
+    handles = curve.get_legend_handles_labels()[0] + twin.get_legend_handles_labels()[0]
+    twin.legend(handles, [h.get_label() for h in handles], loc="upper right", fontsize=8)
     curve.set_title(f"magnification, rstar/re = {RSTAR / RE:g}")
 
     tiny = 1e-17  # keeps exact agreement on the log scale
@@ -120,7 +122,8 @@ def plot(folder: pathlib.Path) -> pathlib.Path:
                   label=f"{N_RINGS}-ring sum (midpoint rule)")
     diff.set_xlabel("lens position l [source radii]")
     diff.set_ylabel("|relative difference| to the ring route")
-    diff.legend(loc="center right")
+    diff.set_ylim(1e-18, 1e2)  # room above the curves for the legend
+    diff.legend(loc="upper right", fontsize=8)
     diff.set_title("routes compared")
 
     fig.tight_layout()

@@ -1,0 +1,130 @@
+"""Any linear limb-darkening coefficient from the built-in law (c = 0.6) and the uniform disk.
+
+The magnification is linear in the brightness profile, so for I_c(r) = 1 - c(1 - sqrt(1 - r^2))
+    M_c = [(1 - 5c/3) W + (4c/3) M] / (1 - c/3),
+with W the uniform disk and M the built-in law. Checked against an mpmath integral of the ring
+magnification weighted by I_c itself (not by the two parts), on the ring route (W from a one-knot
+flux map and from the closed form) and on the disk route, and the other codes' conventions
+(MulensModel's Gamma, VBMicrolensing's a1) against those codes.
+"""
+import functools
+import math
+
+import mpmath as mp
+import pytest
+
+import velmora
+
+from test_integrated import assert_all_ok, collect, ring_mp
+
+COEFFICIENTS = [0.0, 0.3, 0.6, 0.8, 1.0]
+RHOS = [1e-3, 0.5]
+LENS = [0.0, 0.3, 0.9, 0.998, 1.0, 1.5, 10.0]
+# The disk route stays 1e-3 away from the limb, where the uniform-disk closed form loses digits.
+DISK_LENS = [l for l in LENS if abs(l - 1.0) >= 1e-3]
+RING_TOL = 1e-10  # measured: <= 2e-11 (map W), <= 1.5e-10 off the limb and 1e-11 on it (closed W)
+CLOSED_W_TOL = 1e-9
+DISK_TOL = 1e-8  # measured: <= 6e-10 at |l - 1| >= 2e-3
+
+
+def identity(c, w, m):
+    return [((1 - 5 * c / 3) * wi + (4 * c / 3) * mi) / (1 - c / 3) for wi, mi in zip(w, m)]
+
+
+@functools.lru_cache(maxsize=None)
+def ring_cached(l, r, rho):
+    return ring_mp(l, r, 1, rho)
+
+
+@functools.lru_cache(maxsize=None)
+def reference(l, rho, c):
+    """(1/N) ∫ 2πr I_c(r) A_ring(l, r) dr, N = π(1 - c/3), split at r = l."""
+    with mp.workdps(17):
+        profile = lambda r: 1 - mp.mpf(c) * (1 - mp.sqrt(1 - r * r))
+
+        def integrand(r):
+            a = ring_cached(l, r, rho)
+            return 2 * mp.pi * r * a * profile(r) if mp.isfinite(a) else 0
+
+        points = sorted({mp.mpf(0), mp.mpf(1)} | ({mp.mpf(l)} if 0 < l < 1 else set()))
+        return mp.quad(integrand, points) / (mp.pi * (1 - mp.mpf(c) / 3))
+
+
+@pytest.mark.parametrize("rho", RHOS)
+@pytest.mark.parametrize("c", COEFFICIENTS)
+def test_linear_coefficient_by_identity(c, rho):
+    re, rstar = 1.0, rho
+    m_ring = velmora.integrated_heyrovsky_magnification(LENS, re, rstar)
+    w_map = velmora.integrated_flux_map_heyrovsky_magnification(LENS, re, rstar, [0.0], [1.0])
+    w_closed = velmora.witt_mao_magnification(LENS, re, rstar)
+    m_disk = velmora.integrated_witt_mao_magnification(DISK_LENS, re, rstar)
+    w_disk = velmora.witt_mao_magnification(DISK_LENS, re, rstar)
+    bad = []
+    for l, got in zip(LENS, identity(c, w_map, m_ring)):
+        collect(bad, f"ring route, one-knot map W, c={c} rho={rho} l={l}", got, reference(l, rho, c), RING_TOL)
+    for l, got in zip(LENS, identity(c, w_closed, m_ring)):
+        collect(bad, f"ring route, closed-form W, c={c} rho={rho} l={l}", got, reference(l, rho, c), CLOSED_W_TOL)
+    for l, got in zip(DISK_LENS, identity(c, w_disk, m_disk)):
+        collect(bad, f"disk route, c={c} rho={rho} l={l}", got, reference(l, rho, c), DISK_TOL)
+    assert_all_ok(bad)
+
+
+def test_identity_reproduces_the_built_in_law():
+    """At c = 0.6 the identity's W coefficient vanishes and M_c is M itself (to rounding)."""
+    m = velmora.integrated_heyrovsky_magnification(LENS, 1.0, 0.05)
+    w = velmora.witt_mao_magnification(LENS, 1.0, 0.05)
+    bad = [f"l={l}: {got!r} vs {want!r}" for l, got, want in zip(LENS, identity(0.6, w, m), m)
+           if not abs(got - want) <= 4e-16 * want]
+    assert not bad, "\n".join(bad)
+
+
+# --- other codes' conventions -------------------------------------------------------------------
+# A point inside the source and one just outside, rho = 0.01: the peers are good to ~1e-4 there, while
+# confusing the conventions (Gamma taken for c) changes the result by 1e-3 to 1e-2.
+PEER_POINTS = [(0.5, 0.01), (1.3, 0.01)]
+PEER_TOL = 1e-3
+
+
+def velmora_linear(l, rho, c):
+    w = velmora.integrated_flux_map_heyrovsky_magnification([l], 1.0, rho, [0.0], [1.0])
+    m = velmora.integrated_heyrovsky_magnification([l], 1.0, rho)
+    return identity(c, w, m)[0]
+
+
+@pytest.mark.parametrize("c", [0.3, 0.8])
+def test_mulensmodel_gamma_convention(c):
+    mm = pytest.importorskip("MulensModel")
+    np = pytest.importorskip("numpy")
+    gamma = 2 * c / (3 - c)
+    assert math.isclose(3 * gamma / (2 + gamma), c)
+    bad = []
+    for l, rho in PEER_POINTS:
+        model = mm.Model({"t_0": 0.0, "u_0": l * rho, "t_E": 1.0, "rho": rho})
+        model.set_magnification_methods([-1.0, "finite_source_LD_Lee09", 1.0])
+        theirs = float(model.get_magnification(np.array([0.0]), gamma=gamma)[0])
+        wrong = float(model.get_magnification(np.array([0.0]), gamma=c)[0])
+        ours = velmora_linear(l, rho, c)
+        if not abs(theirs / ours - 1) <= PEER_TOL:
+            bad.append(f"l={l} rho={rho}: MulensModel Gamma={gamma:.4f} gives {theirs}, velmora c={c} {ours}")
+        if abs(wrong / ours - 1) <= 3 * abs(theirs / ours - 1):
+            bad.append(f"l={l} rho={rho}: Gamma = c ({wrong}) fits as well as the conversion: the check is blind")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("c", [0.3, 0.8])
+def test_vbmicrolensing_a1_convention(c):
+    vbm = pytest.importorskip("VBMicrolensing")
+    vb = vbm.VBMicrolensing()
+    vb.Tol = 1e-5
+    bad = []
+    for l, rho in PEER_POINTS:
+        vb.a1 = c
+        theirs = vb.ESPLMagDark(l * rho, rho)
+        vb.a1 = 2 * c / (3 - c)  # MulensModel's Gamma taken for a1
+        wrong = vb.ESPLMagDark(l * rho, rho)
+        ours = velmora_linear(l, rho, c)
+        if not abs(theirs / ours - 1) <= PEER_TOL:
+            bad.append(f"l={l} rho={rho}: VBMicrolensing a1={c} gives {theirs}, velmora c={c} {ours}")
+        if abs(wrong / ours - 1) <= 3 * abs(theirs / ours - 1):
+            bad.append(f"l={l} rho={rho}: a1 = Gamma ({wrong}) fits as well as a1 = c: the check is blind")
+    assert_all_ok(bad)
