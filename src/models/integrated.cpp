@@ -1,6 +1,9 @@
 #include "models/integrated.hpp"
 
 #include <algorithm>
+#include <array>
+#include <complex>
+#include <numbers>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -12,15 +15,126 @@
 #include "models/profile.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
+#include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
 
 namespace velmora {
 namespace {
 
-constexpr double kPi = 3.141592653589793;         // π
-constexpr double kTwoPi = 6.283185307179586;      // 2π
-constexpr double kTarget = 1e-16;                 // absolute error target of every radius integral
-constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr as stored (≈ π(1 − 0.6/3))
+constexpr double kPi = std::numbers::pi;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kHalfPi = 0.5 * std::numbers::pi;
+constexpr double kTarget = 1e-16;  // absolute error target of the tanh-sinh ladder (unordered tables)
+constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr as stored: 1.6e-14 below 0.8π
+
+// The radius rules: each Gauss panel is chosen for e^-38 ≈ 3e-17 of its own size, so that with
+// the bound's constant and the log singularities' growth the sum stays below 1e-13 relative
+// (measured against mpmath over the whole domain; a smaller exponent fails those tests). A point
+// near a panel's end splits it a quarter of its width from that end.
+constexpr GradedRule kRule{38.0, 0.25};
+
+// The law I(r) = 0.4 + 0.6√(1 − r²) splits into a uniform part and a √ part. The uniform part of
+// any radius integral is the uniform-disk value (∫₀¹ 2πr A(l, r) dr = πW(l), since A is the ring
+// mean of the point-lens magnification); only the √ part needs quadrature.
+constexpr double kUniformPart = 0.4;
+constexpr double kRootPart = 0.6;
+static_assert(kUniformPart + kRootPart == 1.0 && -kRootPart == Profile::kLimbDarkening);
+
+// The far-field weights (k + 1)·μ_k/μ_0 of the law, k = 1..5: μ_k = 0.4π/(k + 1) + 0.6π·B(k + 1, 3/2)
+// and μ_0 = 0.8π give 1/2 + (3/4)(k + 1)·B(k + 1, 3/2), with B(k + 1, 3/2) = 4/15, 16/105, 32/315,
+// 256/3465, 512/9009.
+constexpr double kLawWeights[5] = {0.5 + 2.0 / 5.0, 0.5 + 12.0 / 35.0, 0.5 + 32.0 / 105.0, 0.5 + 64.0 / 231.0,
+                                   0.5 + 256.0 / 1001.0};
+
+double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
+
+// The singular points of the radius integrands in the complex r plane: the ring passes through
+// the lens at r = l (a logarithm in A, a kink in W), the square roots √(f² + 4ε²) and
+// √(S² + 4ε²) of both closed forms vanish at r = ±l ± 2iε, and S = l + r vanishes at r = −l.
+// Conjugates give the same Bernstein parameter, so one of each pair is kept. At l = 0 the
+// integrands 2πr·A and πr²·W are analytic at r = 0, which is then no singular point.
+struct Singular {
+    std::array<std::complex<double>, 6> points;
+    std::size_t count = 0;
+    void add(std::complex<double> z) { points[count++] = z; }
+    std::span<const std::complex<double>> span() const { return {points.data(), count}; }
+};
+
+// The points in r.
+Singular in_radius(double l, double eps) {
+    Singular s;
+    const std::complex<double> off(0.0, 2.0 * eps);
+    if (l != 0.0) s.add(l), s.add(-l);
+    s.add(l + off);
+    if (l != 0.0) s.add(-l + off);
+    return s;
+}
+
+// The points in φ = acos r, where r = cos φ: each r-point z gives ±acos z and ±(π − acos z)
+// (those beyond −π/2 are too far from [0, π/2] to matter).
+Singular in_angle(double l, double eps) {
+    Singular s;
+    auto add = [&](std::complex<double> phi) { s.add(phi), s.add(-phi), s.add(kPi - phi); };
+    // r = l itself exactly where over_angle splits (acos l, or i·acosh l outside the disk).
+    if (l != 0.0) add(l <= 1.0 ? std::complex<double>(std::acos(l)) : std::complex<double>(0.0, std::acosh(l)));
+    add(std::acos(std::complex<double>(l, 2.0 * eps)));
+    return s;
+}
+
+// The end of [a, b] at which the integrand is singular: r = l (or φ = φ_l).
+SingularEnd singular_end(double a, double b, double at) {
+    if (a == at) return SingularEnd::start;
+    if (b == at) return SingularEnd::end;
+    return SingularEnd::none;
+}
+
+// ∫ over the angle pieces [0, φ_l], [φ_l, π/2] (φ_l = acos l; one piece [0, π/2] when the lens is
+// outside or at the centre) of g(φ), singular at φ_l.
+template <class G>
+double over_angle(G&& g, double l, double eps, const GradedRule& rule) {
+    const Singular s = in_angle(l, eps);
+    if (l > 0.0 && l <= 1.0) {
+        const double phi_l = std::acos(l);
+        double total = 0.0;
+        if (phi_l > 0.0) total += graded_gauss(g, 0.0, phi_l, s.span(), SingularEnd::end, rule);
+        if (phi_l < kHalfPi) {
+            total += graded_gauss(g, phi_l, kHalfPi, s.span(), SingularEnd::start, rule);
+        }
+        return total;
+    }
+    return graded_gauss(g, 0.0, kHalfPi, s.span(), SingularEnd::none, rule);
+}
+
+// The far-field value of a profile with weights (k + 1)μ_k/μ_0, times μ_0/N.
+double far_field(double l, double rho, std::span<const double, 5> weights, double mu0_over_norm) {
+    return mu0_over_norm * UniformDisk::far_field(l, rho, weights);
+}
+
+// The law's ring route at one position: [0.4·πW(l) + 0.6·∫₀^{π/2} 2π cos φ sin²φ A(l, cos φ) dφ]/N,
+// the √ part in φ = acos r, where √(1 − r²) dr = −sin²φ dφ is smooth at the limb.
+double law_ring(double l, double re, double rstar, double uniform, const GradedRule& rule) {
+    const double eps = re / rstar;
+    const double root = over_angle([&](double phi) {
+        const double r = std::cos(phi), sin_phi = std::sin(phi);
+        const double ring = heyrovsky_magnification(l, r, re, rstar).value_or(NAN);
+        return finite_or_zero((kTwoPi * r) * ring * (sin_phi * sin_phi));
+    }, l, eps, rule);
+    return (kUniformPart * kPi * uniform + kRootPart * root) / kLawNormaliser;
+}
+
+// The law's disk route at one position, integrated by parts:
+//   ∫₀¹ I d[πr²W_r] = πI(1)W(l) − ∫₀¹ πr²W_r I′(r) dr = 0.4πW(l) + 0.6π ∫₀^{π/2} cos³φ W_{cos φ} dφ,
+// W_r the uniform-disk magnification of the concentric disk of radius r (the lens at l/r of its
+// radius, source radius r·rstar), with I′(r) dr = 0.6 cos φ dφ in φ = acos r.
+double law_disk(double l, double re, double rstar, double full_disk, const GradedRule& rule) {
+    const double eps = re / rstar, rho = rstar / re;
+    const double root = over_angle([&](double phi) {
+        const double r = std::cos(phi);
+        const double w = UniformDisk::value(l / r, r * rho);
+        return finite_or_zero((kPi * r * r) * w * r);
+    }, l, eps, rule);
+    return (kUniformPart * kPi * full_disk + kRootPart * root) / kLawNormaliser;
+}
 
 // The end points of the smooth pieces of [0, 1]: 0, the profile's kinks, l when 0 < l < 1
 // (the ring magnification has a logarithmic singularity at r = l, and W(r) a kink), and 1.
@@ -39,42 +153,65 @@ const std::vector<double>& split_points(const std::vector<double>& kinks, double
     return points;
 }
 
-// Σ over the pieces of `points` of piece_value(a, b).
-template <class F>
-double sum_pieces(const std::vector<double>& points, F&& piece_value) {
-    double total = 0.0;
-    for (std::size_t i = 0; i + 1 < points.size(); ++i) total += piece_value(points[i], points[i + 1]);
-    return total;
-}
-
-double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
-
-// A piece of a flux map in ascending order is one line of the table. Where it also lies at least
-// its own width away from the lens (the ring magnification's logarithmic singularity at r = l and
-// the kink of W there, together with their complex neighbours at r = l ± 2iε, are all at least
-// that far), the integrand is analytic in a Bernstein ellipse of ρ ≥ 3 + √8 around the piece and
-// the 10-point Gauss–Legendre rule reaches ~1e-15 relative with 10 evaluations; the tanh-sinh
-// ladder, whose 1e-16 target the integrand's rounding never lets it meet, spends 385. Pieces next
-// to the lens, law pieces (√ end point at r = 1) and unordered tables keep the ladder.
-bool table_line(const Profile::Piece& piece) { return !piece.law && piece.smooth(); }
-
-bool far_from_lens(const Profile::Piece& piece, double l) {
-    const double gap = std::max(piece.start - l, l - piece.end);  // negative when l is inside; NaN fails
-    return gap >= piece.end - piece.start;
-}
-
-// The rule for one piece, as a callable (f, a, b) → ∫_a^b f. The integrand's non-finite values
-// count as 0 under either rule.
-auto piece_rule(bool gauss) {
-    return [gauss](auto&& f, double a, double b) {
-        if (gauss) return gauss_legendre([&](double r) { return finite_or_zero(f(r)); }, a, b);
-        return integrate(f, a, b, kTarget).integral;
+// A table piece's rule, as a callable (f, a, b) → ∫_a^b f: the graded Gauss rule for an ordered
+// table (one line per piece), the tanh-sinh ladder for an unordered one, whose pieces may hold
+// kinks at unknown places. Non-finite values of the integrand count as 0 under either.
+auto table_rule(const Profile::Piece& piece, const Singular& singular, double l, const GradedRule& rule) {
+    const bool gauss = piece.smooth();
+    return [gauss, &singular, l, &rule](auto&& f, double a, double b) {
+        if (!gauss) return integrate(f, a, b, kTarget).integral;
+        return graded_gauss([&](double r) { return finite_or_zero(f(r)); }, a, b, singular.span(),
+                            singular_end(a, b, l), rule);
     };
 }
 
-// The work of one lens position for interrupt::poll: at least one 10-point rule per piece.
+// The work of one lens position for interrupt::poll: about ten evaluations per piece.
 std::int32_t position_work(const std::vector<double>& points) {
     return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
+}
+
+// A table's moments μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr, k = 0..5, per piece with the 7-point rule, exact
+// for the polynomial of degree ≤ 12 a line times r^(2k+1) is.
+std::array<double, 6> table_moments(const Profile& profile) {
+    std::vector<double> points;
+    split_points(profile.kinks(), 0.0, points);
+    std::array<double, 6> mu{};
+    const gauss_rules::Rule& seven = gauss_rules::kRules[5];
+    static_assert(gauss_rules::kRules[5].size == 7);
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        const double a = points[i], b = points[i + 1];
+        const Profile::Piece piece = profile.piece(a, b);
+        const double c = 0.5 * (b - a), d = 0.5 * (a + b);
+        for (std::size_t k = 0; k < mu.size(); ++k) {
+            mu[k] += c * graded_detail::apply(seven, [&](double xi) {
+                const double r = d + c * xi;
+                return kTwoPi * std::pow(r, static_cast<double>(2 * k + 1)) * piece(r);
+            });
+        }
+    }
+    return mu;
+}
+
+// The far-field weights of a table, when its far field may be used: an ordered table with no
+// negative value (then |μ_k| ≤ μ_0 and the series' truncation bound holds) and μ_0 > 0.
+struct FarField {
+    bool usable = false;
+    double weights[5] = {};
+    double mu0_over_norm = 0.0;
+};
+
+FarField table_far_field(const Profile& profile, std::span<const double> bf, double norm) {
+    FarField out;
+    if (!profile.ordered()) return out;
+    for (const double v : bf) {
+        if (!(v >= 0.0)) return out;
+    }
+    const std::array<double, 6> mu = table_moments(profile);
+    if (!(mu[0] > 0.0) || !(norm > 0.0)) return out;
+    for (std::size_t k = 1; k < mu.size(); ++k) out.weights[k - 1] = static_cast<double>(k + 1) * mu[k] / mu[0];
+    out.mu0_over_norm = mu[0] / norm;
+    out.usable = true;
+    return out;
 }
 
 // N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks; a table's pieces are quadratics in r. A long
@@ -87,43 +224,55 @@ CalcResult<double> normaliser(const Profile& profile) {
         if (interrupt::poll(10)) return interrupt::stopped();
         const double a = points[i], b = points[i + 1];
         const Profile::Piece piece = profile.piece(a, b);
-        total += piece_rule(table_line(piece))([&](double r) { return (kTwoPi * r) * piece(r); }, a, b);
+        auto integrand = [&](double r) { return (kTwoPi * r) * piece(r); };
+        total += piece.smooth() ? gauss_legendre(integrand, a, b) : integrate(integrand, a, b, kTarget).integral;
     }
     return total;
 }
 
-// Ring route: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr. A ring-magnification error counts as NaN, and the
-// quadrature counts a non-finite value as 0.
-CalcResult<std::vector<double>> ring_route(const std::vector<double>& l, double re, double rstar,
-                                           const Profile& profile, double norm) {
+// Ring route of a table: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr.
+CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
+                                                 const Profile& profile, double norm, const FarField& far,
+                                                 const GradedRule& rule) {
+    const double eps = re / rstar, rho = rstar / re;
     const std::vector<double> kinks = profile.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
+        if (far.usable && li >= UniformDisk::kFarField) {
+            if (interrupt::poll()) return interrupt::stopped();
+            out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
+            continue;
+        }
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
-        const double m = sum_pieces(points, [&](double a, double b) {
+        const Singular singular = in_radius(li, eps);
+        double m = 0.0;
+        for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+            const double a = points[i], b = points[i + 1];
             const Profile::Piece piece = profile.piece(a, b);
-            auto integrand = [&](double r) {
+            if (piece.smooth() && piece.at_start == 0.0 && piece.at_end == 0.0) continue;  // nothing there
+            m += table_rule(piece, singular, li, rule)([&](double r) {
                 const double ring = heyrovsky_magnification(li, r, re, rstar).value_or(NAN);
                 return (kTwoPi * r) * ring * piece(r);
-            };
-            return piece_rule(table_line(piece) && far_from_lens(piece, li))(integrand, a, b);
-        });
+            }, a, b);
+        }
         out.push_back(m / norm);
     }
     return out;
 }
 
-// Disk route: (1/N) ∫₀¹ P(r) d[πr² W(r)], integrated by parts on each smooth piece (a, b):
+// Disk route of a table: (1/N) ∫₀¹ P(r) d[πr² W(r)], integrated by parts on each smooth piece (a, b):
 //   ∫_a^b P d[πr²W] = πb² W(b) P(b⁻) − πa² W(a) P(a⁺) − ∫_a^b πr² W(r) P′(r) dr,
 // which needs no derivative of W. W(r) is the uniform-disk magnification of the concentric disk of
 // radius r: the same lens at l/r of its radius, source radius r·rstar. W(1) is the full-disk value
-// computed before. Kernel errors inside count as NaN, so as 0.
-CalcResult<std::vector<double>> disk_route(const std::vector<double>& l, const std::vector<double>& full_disk,
-                                           double re, double rstar, const Profile& profile, double norm) {
+// computed before. Non-finite values count as 0.
+CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, const std::vector<double>& full_disk,
+                                                 double re, double rstar, const Profile& profile, double norm,
+                                                 const FarField& far, const GradedRule& rule) {
+    const double eps = re / rstar, rho = rstar / re;
     const std::vector<double> kinks = profile.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
@@ -131,57 +280,91 @@ CalcResult<std::vector<double>> disk_route(const std::vector<double>& l, const s
     out.reserve(l.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
-        auto disk = [&](double r) {
-            if (r == 1.0) return full_disk[i];
-            return UniformDisk(re, r * rstar).at(li / r).value_or(NAN);
-        };
+        if (far.usable && li >= UniformDisk::kFarField) {
+            if (interrupt::poll()) return interrupt::stopped();
+            out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
+            continue;
+        }
+        auto disk = [&](double r) { return r == 1.0 ? full_disk[i] : UniformDisk::value(li / r, r * rho); };
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
-        const double m = sum_pieces(points, [&](double a, double b) {
+        const Singular singular = in_radius(li, eps);
+        double m = 0.0;
+        for (std::size_t j = 0; j + 1 < points.size(); ++j) {
+            const double a = points[j], b = points[j + 1];
             const Profile::Piece piece = profile.piece(a, b);
             const double at_end = finite_or_zero(kPi * b * b * disk(b) * piece.at_end);
             const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * disk(a) * piece.at_start);
             const double inside = piece.against_slope([&](double r) { return (kPi * r * r) * disk(r); },
-                                                      piece_rule(table_line(piece) && far_from_lens(piece, li)));
-            return at_end - at_start - inside;
-        });
+                                                      table_rule(piece, singular, li, rule));
+            m += at_end - at_start - inside;
+        }
         out.push_back(m / norm);
+    }
+    return out;
+}
+
+// The law's routes over all positions.
+template <class One>
+CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double rho, const std::vector<double>& uniform,
+                                          One&& one) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    const double mu0_over_norm = 0.8 * kPi / kLawNormaliser;
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const double li = l[i];
+        if (interrupt::poll(li >= UniformDisk::kFarField ? 1 : 100)) return interrupt::stopped();
+        out.push_back(li >= UniformDisk::kFarField ? far_field(li, rho, kLawWeights, mu0_over_norm)
+                                                   : one(li, uniform[i]));
     }
     return out;
 }
 
 }  // namespace
 
+CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<double> l, double re, double rstar,
+                                                     std::span<const double> bl, std::span<const double> bf,
+                                                     const GradedRule& rule) {
+    CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
+    if (!full_disk) return full_disk;
+    const double rho = rstar / re;
+    switch (route) {
+        case Route::law_ring:
+            return law_route(l, rho, *full_disk, [&](double li, double w) { return law_ring(li, re, rstar, w, rule); });
+        case Route::law_disk:
+            return law_route(l, rho, *full_disk, [&](double li, double w) { return law_disk(li, re, rstar, w, rule); });
+        case Route::table_ring:
+        case Route::table_disk: break;
+    }
+    assert_equal_lengths(bl.size(), bf.size());
+    const Profile profile = Profile::flux_map(bl, bf);
+    const CalcResult<double> norm = normaliser(profile);
+    if (!norm) return norm.failure();
+    const FarField far = table_far_field(profile, bf, *norm);
+    if (route == Route::table_ring) return table_ring_route(l, re, rstar, profile, *norm, far, rule);
+    return table_disk_route(l, *full_disk, re, rstar, profile, *norm, far, rule);
+}
+
 CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
-    return ring_route(l, re, rstar, Profile::limb_darkened(), kLawNormaliser);
+    return integrated_with_rule(Route::law_ring, std::move(l), re, rstar, {}, {}, kRule);
 }
 
 CalcResult<std::vector<double>> integrated_witt_mao_magnification(std::vector<double> l, double re, double rstar) {
-    CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
-    if (!full_disk) return full_disk;
-    return disk_route(l, *full_disk, re, rstar, Profile::limb_darkened(), kLawNormaliser);
+    return integrated_with_rule(Route::law_disk, std::move(l), re, rstar, {}, {}, kRule);
 }
 
 CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_magnification(std::vector<double> l, double re,
                                                                             double rstar, std::vector<double> bl,
                                                                             std::vector<double> bf) {
-    assert_equal_lengths(bl.size(), bf.size());
-    const Profile profile = Profile::flux_map(bl, bf);
-    const CalcResult<double> norm = normaliser(profile);
-    if (!norm) return norm.failure();
-    return ring_route(l, re, rstar, profile, *norm);
+    return integrated_with_rule(Route::table_ring, std::move(l), re, rstar, bl, bf, kRule);
 }
 
 CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
                                                                            double rstar, std::vector<double> bl,
                                                                            std::vector<double> bf) {
-    assert_equal_lengths(bl.size(), bf.size());
-    const Profile profile = Profile::flux_map(bl, bf);
-    const CalcResult<double> norm = normaliser(profile);
-    if (!norm) return norm.failure();
-    CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
-    if (!full_disk) return full_disk;
-    return disk_route(l, *full_disk, re, rstar, profile, *norm);
+    return integrated_with_rule(Route::table_disk, std::move(l), re, rstar, bl, bf, kRule);
 }
+
+GradedRule integrated_rule() { return kRule; }
 
 }  // namespace velmora

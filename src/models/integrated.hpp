@@ -12,9 +12,11 @@
 // position and fails with interrupt::stopped() when asked to stop.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/quadrature/graded_gauss.hpp"
 
 namespace velmora {
 
@@ -30,5 +32,14 @@ CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_magnification(std:
 CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::vector<double> l, double re,
                                                                            double rstar, std::vector<double> bl,
                                                                            std::vector<double> bf);
+
+// The four routes with a given radius rule, for the tests (a weakened rule must fail them).
+// bl and bf are ignored by the law's routes.
+enum class Route { law_ring, law_disk, table_ring, table_disk };
+CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<double> l, double re, double rstar,
+                                                     std::span<const double> bl, std::span<const double> bf,
+                                                     const GradedRule& rule);
+// The rule the four functions above use.
+GradedRule integrated_rule();
 
 }  // namespace velmora

@@ -26,6 +26,8 @@ public:
     static double limb_darkening(double r) { return 1.0 + kLimbDarkening * (1.0 - std::sqrt(1.0 - r * r)); }
 
     bool is_table() const { return is_table_; }
+    // Knots ascending and none NaN: every piece between kinks is one line of the table.
+    bool ordered() const { return ordered_; }
 
     // The points of (0, 1) where the profile is not smooth (a flux map's knots), ascending.
     std::vector<double> kinks() const;

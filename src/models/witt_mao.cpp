@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <span>
 #include <utility>
 
 #include "models/interrupt.hpp"
@@ -12,11 +13,9 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-// From this lens distance on (in source radii) the far-field series replaces the closed form.
-// The closed form's last step subtracts two terms of size ~l whose difference is ~ρ²l²/2 + O(1),
+// Why the far field starts at l = 16 (UniformDisk::kFarField): the closed form's last step subtracts two terms of size ~l whose difference is ~ρ²l²/2 + O(1),
 // so it keeps about 1e-16·min(l/2, 2/(ρ²l)) relative: ≤ 1e-14 below l = 16. From there on the
 // series' truncation error is below 1e-17 (measured at 50 digits; its terms fall like l^-2k).
-constexpr double kFarField = 16.0;
 
 // Beyond this many Einstein radii every magnification is 1 to double precision (A − 1 ~ 2/u⁴) and
 // the squares below would overflow.
@@ -40,6 +39,9 @@ constexpr double kQ5[] = {-969969.0 / 65536.0, 1888887.0 / 16384.0, -405405.0 / 
                           -508431.0 / 512.0,   105903.0 / 128.0,    -14539.0 / 32.0,    635.0 / 4.0,
                           -129.0 / 4.0,        3.0};
 
+// The uniform disk's own weights: every term of the series as it stands.
+constexpr double kUniformWeights[5] = {1.0, 1.0, 1.0, 1.0, 1.0};
+
 template <std::size_t N>
 constexpr double horner(const double (&coefficients)[N], double x) {
     double acc = coefficients[0];
@@ -49,13 +51,12 @@ constexpr double horner(const double (&coefficients)[N], double x) {
 
 }  // namespace
 
-UniformDisk::UniformDisk(double re, double rstar)
-    : rho_(rstar / re), eight_over_pi_rho_(8.0 / (kPi * rho_)) {
-    // The lens on the limb, where the closed form's integrals meet their singular point (n = m = 1):
-    // its limit is [(asin((ρ² − 1)/(ρ² + 1)) + π/2)·(1 + ρ²)/ρ² + 2/ρ]/π, and the arcsine term is
-    // 2·atan(ρ) exactly; asin near −1 would cancel (2e-8 off at ρ = 1e-5).
-    limb_ = (2.0 * std::atan(rho_) * (1.0 + 1.0 / (rho_ * rho_)) + 2.0 / rho_) / kPi;
-}
+UniformDisk::UniformDisk(double re, double rstar) : rho_(rstar / re) {}
+
+// The lens on the limb, where the closed form's integrals meet their singular point (n = m = 1):
+// its limit is [(asin((ρ² − 1)/(ρ² + 1)) + π/2)·(1 + ρ²)/ρ² + 2/ρ]/π, and the arcsine term is
+// 2·atan(ρ) exactly; asin near −1 would cancel (2e-8 off at ρ = 1e-5).
+double UniformDisk::limb(double rho) { return (2.0 * std::atan(rho) * (1.0 + 1.0 / (rho * rho)) + 2.0 / rho) / kPi; }
 
 // The Witt–Mao closed form with d = u − ρ, s = u + ρ, S = √(d² + 4), n = 4ρu/s², m = 4n/S²,
 //   πA = E·Ss/(2ρ²) − K·d·((u² − ρ²)/2 + 4)/(ρ²S) + Π·2(1 + ρ²)d²/(ρ²sS),
@@ -65,8 +66,7 @@ UniformDisk::UniformDisk(double re, double rstar)
 // where cel(kc, 1, 0, 1) = B. The complements come from the geometry, without forming n or m:
 //   p = 1 − n = ((l − 1)/(l + 1))²,   kc² = 1 − m = p·(s² + 4)/(d² + 4).
 // Both integrals share kc and run in one loop.
-double UniformDisk::closed_form(double l) const {
-    const double rho = rho_;
+double UniformDisk::closed_form(double l, double rho) {
     const double lm1 = l - 1.0;
     const double lp1 = l + 1.0;
     const double d = lm1 * rho;
@@ -76,11 +76,11 @@ double UniformDisk::closed_form(double l) const {
     const double inv_big_s = 1.0 / std::sqrt(d * d + 4.0);
     const double kc = std::fabs(q) * std::sqrt(s * s + 4.0) * inv_big_s;
     const CelPair c = cel_pair(kc, std::fabs(q), 1.0 + quarter_d2, lm1 * q + quarter_d2, 0.0, 1.0);
-    return eight_over_pi_rho_ * (c.first - l * c.second) * inv_big_s / lp1;
+    return 8.0 / (kPi * rho) * (c.first - l * c.second) * inv_big_s / lp1;
 }
 
-double UniformDisk::far_field(double l) const {
-    const double u = l * rho_;
+double UniformDisk::far_field(double l, double rho, std::span<const double, 5> weights) {
+    const double u = l * rho;
     const double w = u * u;
     const double s = 4.0 / (w + 4.0);
     // A(u) = (w + 2)/√(w(w + 4)) = (2 − s)/(2√(1 − s)), with 1 − s = w/(w + 4) formed without
@@ -88,25 +88,28 @@ double UniformDisk::far_field(double l) const {
     const double point = (2.0 - s) / (2.0 * std::sqrt(w / (w + 4.0)));
     const double y = 1.0 / (l * l);
     const double series =
-        y * (horner(kQ1, s) + y * (horner(kQ2, s) + y * (horner(kQ3, s) + y * (horner(kQ4, s) + y * horner(kQ5, s)))));
+        y * (weights[0] * horner(kQ1, s) +
+             y * (weights[1] * horner(kQ2, s) +
+                  y * (weights[2] * horner(kQ3, s) + y * (weights[3] * horner(kQ4, s) + y * weights[4] * horner(kQ5, s)))));
     const double w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * series;
     // The closed form is odd in ρ (a negative source radius, outside the physical domain, gives
     // −W(|ρ|)); the series is even, so it takes the sign of ρ to agree with it.
-    return std::copysign(point * w_over_a, rho_);
+    return std::copysign(point * w_over_a, rho);
+}
+
+double UniformDisk::value(double l, double rho) {
+    if (l == 1.0) return limb(rho);
+    if ((l + 1.0) * rho > kHuge) return 1.0;
+    const double a = l >= kFarField ? far_field(l, rho, kUniformWeights) : closed_form(l, rho);
+    // A point lens never demagnifies: rounding may not take a physical disk below 1.
+    return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a;
 }
 
 CalcResult<double> UniformDisk::at(double l) const {
-    const double rho = rho_;
-    if (l == 1.0) {
-        // On the limb. A negative source radius has no limb value; there the closed form's
-        // parameter is exactly 1, which the third-kind integral rejects.
-        if (rho > 0.0) return limb_;
-        if (rho < 0.0) return Failure{"ellippi: m must be less than 1."};
-    }
-    if ((l + 1.0) * rho > kHuge) return 1.0;
-    const double a = l >= kFarField ? far_field(l) : closed_form(l);
-    // A point lens never demagnifies: rounding may not take a physical disk below 1.
-    return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a;
+    // On the limb a negative source radius has no value: there the closed form's parameter is
+    // exactly 1, which the third-kind integral rejects.
+    if (l == 1.0 && rho_ < 0.0) return Failure{"ellippi: m must be less than 1."};
+    return value(l, rho_);
 }
 
 CalcResult<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar) {

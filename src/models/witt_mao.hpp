@@ -2,6 +2,7 @@
 // point mass, in closed form with complete elliptic integrals.
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "numerics/calc_result.hpp"
@@ -16,11 +17,23 @@ public:
     // Magnification with the lens at distance l from the disk centre (l in disk radii).
     CalcResult<double> at(double l) const;
 
-private:
-    double closed_form(double l) const;
-    double far_field(double l) const;
+    // The same for a disk of radius ρ > 0 given here (a lens on the limb gives the limb value).
+    static double value(double l, double rho);
 
-    double rho_, eight_over_pi_rho_, limb_;
+    // From this lens distance on (in source radii) a far-field series replaces the closed form.
+    static constexpr double kFarField = 16.0;
+
+    // The far-field series with its terms weighted: A(u)·(1 + s²/(2(2 − s))·Σ_k weights[k−1]·Q_k(s)·l^-2k).
+    // Unit weights give W; the weights (k + 1)·μ_k/μ_0, with μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr the moments
+    // of a radial brightness profile P, give the magnification of that profile divided by μ_0.
+    // For l ≥ kFarField and P ≥ 0 its truncation error is below 1e-16 relative.
+    static double far_field(double l, double rho, std::span<const double, 5> weights);
+
+private:
+    static double closed_form(double l, double rho);
+    static double limb(double rho);
+
+    double rho_;
 };
 
 // One magnification per element of l, in order; the first kernel error ends the call.
