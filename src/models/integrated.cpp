@@ -31,7 +31,7 @@ constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr 
 // the bound's constant and the log singularities' growth the sum stays below 1e-13 relative
 // (measured against mpmath over the whole domain; a smaller exponent fails those tests). A point
 // near a panel's end splits it a quarter of its width from that end.
-constexpr GradedRule kRule{38.0, 0.25};
+const GradedRule kRule(38.0, 0.25);
 
 // The law I(r) = 0.4 + 0.6√(1 − r²) splits into a uniform part and a √ part. The uniform part of
 // any radius integral is the uniform-disk value (∫₀¹ 2πr A(l, r) dr = πW(l), since A is the ring
@@ -365,6 +365,6 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
     return integrated_with_rule(Route::table_disk, std::move(l), re, rstar, bl, bf, kRule);
 }
 
-GradedRule integrated_rule() { return kRule; }
+const GradedRule& integrated_rule() { return kRule; }
 
 }  // namespace velmora

@@ -40,6 +40,6 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
                                                      std::span<const double> bl, std::span<const double> bf,
                                                      const GradedRule& rule);
 // The rule the four functions above use.
-GradedRule integrated_rule();
+const GradedRule& integrated_rule();
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include <cmath>
+#include <complex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -14,7 +15,9 @@
 #include "numerics/ellip/cel.hpp"
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
+#include "models/integrated.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
+#include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
 
 namespace {
@@ -266,6 +269,70 @@ PyObject* py_table_interp(PyObject*, PyObject* args) {
     return out;
 }
 
+// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..3 = law ring, law
+// disk, table ring, table disk; the radius rule's exponent and ratio as given (None: the shipped one).
+PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
+    int route;
+    PyObject *l_obj, *bl_obj, *bf_obj, *exponent_obj, *ratio_obj;
+    double re, rstar;
+    if (!PyArg_ParseTuple(args, "iOddOOOO", &route, &l_obj, &re, &rstar, &bl_obj, &bf_obj, &exponent_obj, &ratio_obj)) {
+        return nullptr;
+    }
+    std::vector<double> l, bl, bf;
+    if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
+    if (route < 0 || route > 3) {
+        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2 or 3");
+        return nullptr;
+    }
+    const velmora::GradedRule& shipped = velmora::integrated_rule();
+    double exponent = shipped.exponent(), ratio = shipped.ratio();
+    if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    const velmora::GradedRule rule(exponent, ratio);
+    const CalcResult<std::vector<double>> r =
+        velmora::integrated_with_rule(static_cast<velmora::Route>(route), std::move(l), re, rstar, bl, bf, rule);
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    PyObject* out = PyList_New(0);
+    for (const double v : *r) {
+        PyObject* item = out ? PyFloat_FromDouble(v) : nullptr;
+        if (item == nullptr || PyList_Append(out, item) != 0) {
+            Py_XDECREF(item);
+            Py_XDECREF(out);
+            return nullptr;
+        }
+        Py_DECREF(item);
+    }
+    return out;
+}
+
+// graded_gauss(f, a, b, points, end, exponent, ratio): end 0 none, 1 at a, 2 at b; points complex.
+PyObject* py_graded_gauss(PyObject*, PyObject* args) {
+    PyObject *f, *points_obj;
+    double a, b, exponent, ratio;
+    int end;
+    if (!PyArg_ParseTuple(args, "OddOidd", &f, &a, &b, &points_obj, &end, &exponent, &ratio)) return nullptr;
+    PyObject* seq = PySequence_Fast(points_obj, "points must be a sequence");
+    if (seq == nullptr) return nullptr;
+    std::vector<std::complex<double>> points;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+        const Py_complex z = PyComplex_AsCComplex(PySequence_Fast_GET_ITEM(seq, i));
+        if (z.real == -1.0 && PyErr_Occurred()) {
+            Py_DECREF(seq);
+            return nullptr;
+        }
+        points.emplace_back(z.real, z.imag);
+    }
+    Py_DECREF(seq);
+    PyFunction fn{f};
+    const double value = velmora::graded_gauss(fn, a, b, points, static_cast<velmora::SingularEnd>(end),
+                                               velmora::GradedRule{exponent, ratio});
+    if (fn.failed) return nullptr;
+    return PyFloat_FromDouble(value);
+}
+
 // The node table as a list of 7 lists of (weight, abscissa).
 PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
     PyObject* levels = PyList_New(0);
@@ -309,6 +376,8 @@ PyMethodDef kMethods[] = {
     {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},
     {"gauss_legendre", py_gauss_legendre, METH_VARARGS, nullptr},
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
+    {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
+    {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
