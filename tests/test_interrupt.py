@@ -117,7 +117,7 @@ def test_handler_that_returns_lets_the_call_finish():
     # Signals whose handler only counts them do not cut the call: the result is the full one,
     # bit for bit.
     out = child("""
-        ls = [0.5, 0.0, 1e-4, 0.99, 1.0, 1.5] * 3000
+        ls = [0.5, 0.0, 1e-4, 0.99, 1.0, 1.5] * 30000
         args = (ls, 1.0, 0.05)
         quiet = velmora.integrated_heyrovsky_magnification(*args)
         seen = []

@@ -304,18 +304,17 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
     return out;
 }
 
-// The law's routes over all positions.
+// The law's routes over all positions: one(l, index) inside l = 16, the far field from there.
 template <class One>
-CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double rho, const std::vector<double>& uniform,
-                                          One&& one) {
+CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double rho, One&& one) {
     std::vector<double> out;
     out.reserve(l.size());
     const double mu0_over_norm = 0.8 * kPi / kLawNormaliser;
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
-        if (interrupt::poll(li >= UniformDisk::kFarField ? 1 : 100)) return interrupt::stopped();
-        out.push_back(li >= UniformDisk::kFarField ? far_field(li, rho, kLawWeights, mu0_over_norm)
-                                                   : one(li, uniform[i]));
+        const bool far = li >= UniformDisk::kFarField;
+        if (interrupt::poll(far ? 1 : 100)) return interrupt::stopped();
+        out.push_back(far ? far_field(li, rho, kLawWeights, mu0_over_norm) : one(li, i));
     }
     return out;
 }
@@ -325,16 +324,21 @@ CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double r
 CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<double> l, double re, double rstar,
                                                      std::span<const double> bl, std::span<const double> bf,
                                                      const GradedRule& rule) {
-    CalcResult<std::vector<double>> full_disk = witt_mao_magnification(l, re, rstar);
-    if (!full_disk) return full_disk;
     const double rho = rstar / re;
-    switch (route) {
-        case Route::law_ring:
-            return law_route(l, rho, *full_disk, [&](double li, double w) { return law_ring(li, re, rstar, w, rule); });
-        case Route::law_disk:
-            return law_route(l, rho, *full_disk, [&](double li, double w) { return law_disk(li, re, rstar, w, rule); });
-        case Route::table_ring:
-        case Route::table_disk: break;
+    if (route == Route::law_ring) {
+        // The uniform part without the disk function's checks: the ring route raises no kernel error.
+        return law_route(l, rho, [&](double li, std::size_t) {
+            return law_ring(li, re, rstar, UniformDisk::value(li, rho), rule);
+        });
+    }
+    std::vector<double> full_disk;
+    if (route != Route::table_ring) {
+        CalcResult<std::vector<double>> w = witt_mao_magnification(l, re, rstar);
+        if (!w) return w;
+        full_disk = std::move(*w);
+    }
+    if (route == Route::law_disk) {
+        return law_route(l, rho, [&](double li, std::size_t i) { return law_disk(li, re, rstar, full_disk[i], rule); });
     }
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
@@ -342,7 +346,7 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     if (!norm) return norm.failure();
     const FarField far = table_far_field(profile, bf, *norm);
     if (route == Route::table_ring) return table_ring_route(l, re, rstar, profile, *norm, far, rule);
-    return table_disk_route(l, *full_disk, re, rstar, profile, *norm, far, rule);
+    return table_disk_route(l, full_disk, re, rstar, profile, *norm, far, rule);
 }
 
 CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {

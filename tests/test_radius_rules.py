@@ -1,0 +1,141 @@
+"""The radius integrals' Gauss rules against mpmath over the whole domain, and proof that the test
+points see a weakened rule.
+
+References integrate the ring magnification (Carlson's form at 34 digits) with mpmath's tanh-sinh
+rule, split at r = l, the knots and the ring's width; the functions use Gauss–Legendre with a-priori
+node counts, the law's uniform part in closed form, and a far-field series from l = 16.
+"""
+import math
+
+import numpy as np
+import pytest
+
+import velmora
+from _kernels import load
+from _references import law_mp, rel_err, table_mp
+
+kern = load()
+
+# (l, rstar/re): the centre, next to it, inside, both sides of the limb within 1e-12, a hair
+# outside, both sides of the far-field switch at l = 16, far out; rstar/re from 1e-5 to 1e3.
+LAW_POINTS = [
+    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (15.9, 1e-5),
+    (1e-9, 1e-3), (0.9, 1e-3), (1.0, 1e-3), (1.5, 1e-3), (16.0, 1e-3),
+    (0.0, 0.05), (0.3, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (3.0, 0.05), (1e4, 0.05),
+    (1e-4, 1.0), (0.9, 1.0), (1 + 1e-12, 1.0), (10.0, 1.0),
+    (0.3, 100.0), (1 - 1e-12, 100.0), (1.001, 100.0), (15.9, 100.0),
+    (0.0, 1e3), (0.5, 1e3), (1.0, 1e3), (3.0, 1e3), (15.9, 1e3),
+]
+_law_refs = {}
+
+
+def law_ref(l, rho):
+    if (l, rho) not in _law_refs:
+        _law_refs[(l, rho)] = law_mp(l, rho)
+    return _law_refs[(l, rho)]
+
+
+def law_errors(exponent=None):
+    """Every law point's error on both routes, worst first, for the shipped rule or a changed one."""
+    out = []
+    for l, rho in LAW_POINTS:
+        want = law_ref(l, rho)
+        for route in (0, 1):
+            got = kern.integrated_with_rule(route, [l], 1.0, rho, [], [], exponent, None)[0]
+            out.append((rel_err(got, want), route, l, rho, got))
+    return sorted(out, reverse=True)
+
+
+def test_law_routes_against_mpmath():
+    bad = [f"{'ring disk'.split()[route]} l={l!r} rho={rho:g}: {got!r} off by {e:.1e}"
+           for e, route, l, rho, got in law_errors() if not e <= 1e-12]
+    assert not bad, "\n".join(bad)
+
+
+def test_public_functions_are_the_shipped_rule():
+    ls = [l for l, _ in LAW_POINTS]
+    for rho in (1e-3, 1.0):
+        assert velmora.integrated_heyrovsky_magnification(ls, 1.0, rho) == kern.integrated_with_rule(
+            0, ls, 1.0, rho, [], [], None, None)
+        assert velmora.integrated_witt_mao_magnification(ls, 1.0, rho) == kern.integrated_with_rule(
+            1, ls, 1.0, rho, [], [], None, None)
+
+
+def test_routes_agree_on_a_dense_sweep():
+    # l in steps across the limb and the far-field switch; 1e-11 between the two routes.
+    ls = np.concatenate([np.linspace(0, 2, 201), 1 + np.geomspace(1e-13, 1e-2, 12), 1 - np.geomspace(1e-13, 1e-2, 12),
+                         np.linspace(15.5, 16.5, 11)])
+    bad = []
+    for rho in (1e-4, 0.05, 1.0, 300.0):
+        ring = velmora.integrated_heyrovsky_magnification(ls, 1.0, rho)
+        disk = velmora.integrated_witt_mao_magnification(ls, 1.0, rho)
+        bad += [f"l={l!r} rho={rho:g}: {a!r} vs {b!r}" for l, a, b in zip(ls, ring, disk)
+                if not abs(a - b) <= 1e-11 * a or not a >= 1]
+    assert not bad, "\n".join(bad)
+
+
+@pytest.mark.parametrize("exponent", [26.0, 30.0])
+def test_weakened_rule_fails(exponent):
+    # Fewer nodes per panel (the shipped exponent is 38): some tested point must then be off by more
+    # than the 1e-12 the test above allows. (The grading ratio changes only the cost: every panel's
+    # count follows from its own ellipse.)
+    worst = law_errors(exponent)[0]
+    assert worst[0] > 1e-12, f"the tests cannot tell this rule from the shipped one: worst {worst}"
+
+
+def _knots_uniform(n):
+    x = np.linspace(0, 1, n)
+    return list(x), list(1 - 0.6 * (1 - np.sqrt(1 - x * x)))
+
+
+def _knots_clustered(n):
+    x = np.sin(np.linspace(0, math.pi / 2, n))
+    return list(x), list(1 - 0.6 * (1 - np.sqrt(1 - x * x)))
+
+
+# (name, bl, bf, lens positions): two knots, uniform and clustered knots, a spot of 1e-7 width, a
+# map ending inside the disk; the lens on a knot, 1e-9 from one, on the limb and beyond.
+TABLES = [
+    ("two knots", [0.0, 0.7], [1.0, 0.5], [0.0, 0.7, 0.7 + 1e-9, 1.0, 2.0]),
+    ("11 uniform", *_knots_uniform(11), [0.5, 0.5 - 1e-9, 1 - 1e-12, 1.0 + 1e-12, 15.0, 20.0]),
+    ("40 clustered", *_knots_clustered(40), [0.3, 0.9999, 1.0, 3.0]),
+    ("spot", [0.0, 0.3, 0.3000001, 0.5, 1.0], [1.0, 1.0, 3.0, 0.5, 0.2], [0.3000001, 0.30000005, 0.4]),
+]
+
+
+@pytest.mark.parametrize("name, bl, bf, ls", TABLES, ids=[t[0] for t in TABLES])
+@pytest.mark.parametrize("rho", [1e-3, 1.0, 100.0])
+def test_tables_against_mpmath(name, bl, bf, ls, rho):
+    ring = velmora.integrated_flux_map_heyrovsky_magnification(ls, 1.0, rho, bl, bf)
+    disk = velmora.integrated_flux_map_witt_mao_magnification(ls, 1.0, rho, bl, bf)
+    bad = []
+    for l, a, b in zip(ls, ring, disk):
+        want = table_mp(l, rho, bl, bf)
+        bad += [f"{route} l={l!r}: {got!r} off by {e:.1e}" for route, got in (("ring", a), ("disk", b))
+                if not (e := rel_err(got, want)) <= 1e-11]
+    assert not bad, "\n".join(bad)
+
+
+def test_table_with_a_weakened_rule_fails():
+    _, bl, bf, ls = TABLES[3]
+    want = [table_mp(l, 1.0, bl, bf) for l in ls]
+    got = kern.integrated_with_rule(2, ls, 1.0, 1.0, bl, bf, 14.0, None)
+    assert max(rel_err(g, w) for g, w in zip(got, want)) > 1e-11
+
+
+@pytest.mark.parametrize("f, a, b, points, end, want", [
+    # a logarithm at the flagged end: ∫₀¹ log x dx = −1
+    (lambda x: math.log(x) if x > 0 else 0.0, 0.0, 1.0, [], 1, -1.0),
+    # the same at the other end, with a pole pair 1e-6 off the far end
+    (lambda x: (math.log(1 - x) if x < 1 else 0.0) + 1 / ((x + 1e-6)**2 + 1e-12), 0.0, 1.0, [complex(-1e-6, 1e-6)], 2,
+     -1.0 + (math.atan((1 + 1e-6) / 1e-6) - math.atan(1.0)) / 1e-6),
+    # poles at ±1e-9 i next to an interior point, graded from both sides (at 0, where the nodes'
+    # rounding is relative to their distance from the pole)
+    (lambda x: 1e-9 / (x * x + 1e-18), -0.3, 0.7, [1e-9j], 0, math.atan(0.7e9) + math.atan(0.3e9)),
+])
+def test_graded_gauss_kernel(f, a, b, points, end, want):
+    got = kern.graded_gauss(f, a, b, points, end, 38.0, 0.25)
+    assert abs(got - want) <= 1e-13 * abs(want), (got, want)
+    # with the singular point withheld, the rule cannot see it and must miss
+    if points:
+        assert abs(kern.graded_gauss(f, a, b, [], end, 38.0, 0.25) - want) > 1e-6 * abs(want)
