@@ -13,8 +13,10 @@ Peers (the `bench` extra: python -m pip install '.[bench]'; without them velmora
                   per point ESPLMag2 (uniform) and ESPLMagDark (default Tol and Tol = 1e-4);
   MulensModel     finite_source_uniform_WittMao94 and finite_source_LD_Lee09 (Gamma = 0.5, the
                   same law), all epochs per call, on fewer points (they cost far more).
-Then: cost against len(l) and the fixed per-call overhead, and cost against the number of knots
-of a flux map (up to 401 against the fixed law, and 10 to 10^6 against linear scaling).
+Then: the radius integrals by region of l (ring and disk routes, a 100-knot map); a limb-darkened
+light curve side by side with VBMicrolensing; cost against len(l) and the fixed per-call overhead;
+cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
+against linear scaling).
 Usage: python benchmarks/bench.py [--quick]
 """
 from __future__ import annotations
@@ -224,6 +226,9 @@ def main():
                         ("100-knot map / fixed law, ring route", fm / ring)]:
         print(f"  {what:<46} {value:10.2f}")
 
+    regions(repeats, scale)
+    light_curve(repeats)
+
     print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
     for n in (1, 10, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
         l_array = positions(max(n, 1), 0.05)
@@ -255,6 +260,53 @@ def main():
     for knots, t in times.items():
         print(f"  {knots:>9} knots: {t:9.4f} s per call, {per_knot[knots]:8.1f} ns per knot and position, "
               f"{per_knot[knots] / per_knot[100]:6.2f} x 100 knots")
+
+
+def regions(repeats, scale):
+    """The radius integrals per lens position by region, at rho = 0.05 (numpy input)."""
+    print("\nRadius integrals by region, rho = 0.05, random l in each range (us per position, numpy input):")
+    rng = np.random.default_rng(7)
+    table = law_table(100)
+    n = 2000 // scale
+    print(f"  {'l range':<12}{'ring route':>12}{'disk route':>12}{'disk/ring':>11}{'100-knot map':>14}")
+    for lo, hi in ((0.0, 1.0), (1.0, 3.0), (3.0, 100.0), (100.0, 1e4)):
+        l = rng.uniform(lo, hi, n)
+        ring = best_time(lambda: velmora.integrated_heyrovsky_magnification(l, 1.0, 0.05), repeats) / n * 1e6
+        disk = best_time(lambda: velmora.integrated_witt_mao_magnification(l, 1.0, 0.05), repeats) / n * 1e6
+        m = l[: max(n // 10, 10)]
+        fmap = best_time(lambda: velmora.integrated_flux_map_heyrovsky_magnification(m, 1.0, 0.05, *table),
+                         repeats) / len(m) * 1e6
+        print(f"  {f'{lo:g}-{hi:g}':<12}{ring:>12.3f}{disk:>12.3f}{disk / ring:>11.2f}{fmap:>14.2f}")
+
+
+def light_curve(repeats):
+    """A limb-darkened light curve: 2000 epochs over t0 +- 2 tE, tE = 20 d, u0 = rho/2, rho = 0.05."""
+    rho, u0, t_e = 0.05, 0.025, 20.0
+    t = np.linspace(-2 * t_e, 2 * t_e, 2000)
+    u = np.hypot(u0, t / t_e)
+    l = u / rho
+    ours = best_time(lambda: velmora.integrated_heyrovsky_magnification(l, 1.0, rho), repeats)
+    print(f"\nLimb-darkened light curve (I = 1 - 0.6(1 - mu)): {len(t)} epochs over t0 +- 2 tE, tE = {t_e:g} d, "
+          f"u0 = rho/2, rho = {rho:g} ({np.mean(l < 1):.0%} of the epochs inside the source)")
+    print(f"  {'code':<52}{'us per epoch':>14}{'x velmora':>11}  largest difference from velmora")
+    print(f"  {'velmora integrated_heyrovsky_magnification':<52}{ours / len(t) * 1e6:>14.3f}{1.0:>11.2f}  -")
+    if VBMicrolensing is None:
+        print("  (VBMicrolensing not installed: the bench extra brings it)")
+        return
+    want = np.asarray(velmora.integrated_heyrovsky_magnification(l, 1.0, rho))
+    for name, tol in (("VBMicrolensing ESPLMagDark, Tol = 1e-4 (per point)", 1e-4),
+                      ("VBMicrolensing ESPLMagDark, default Tol (per point)", None)):
+        call = vbm(True, tol)
+        theirs = best_time(lambda: call(l, rho), max(repeats // 2, 1))
+        diff = np.max(np.abs(np.asarray(call(l, rho)) - want) / want)
+        print(f"  {name:<52}{theirs / len(t) * 1e6:>14.3f}{theirs / ours:>11.2f}  {diff:.1e}")
+    engine = VBMicrolensing.VBMicrolensing()
+    engine.a1 = LD
+    params = [math.log(u0), math.log(t_e), 0.0, math.log(rho)]
+    theirs = best_time(lambda: engine.ESPLLightCurve(params, list(t)), max(repeats // 2, 1))
+    diff = np.max(np.abs(np.asarray(engine.ESPLLightCurve(params, list(t))[0]) - want) / want)
+    print(f"  {'VBMicrolensing ESPLLightCurve (array)':<52}{theirs / len(t) * 1e6:>14.3f}{theirs / ours:>11.2f}  "
+          f"{diff:.1e}")
 
 
 if __name__ == "__main__":

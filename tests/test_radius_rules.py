@@ -17,9 +17,9 @@ from _references import law_mp, rel_err, table_mp
 kern = load()
 
 # (l, rstar/re): the centre, next to it, inside, both sides of the limb within 1e-12, a hair
-# outside, both sides of the far-field switch at l = 16, far out; rstar/re from 1e-5 to 1e3.
+# outside, both sides of the far-field switches at l = 8 (law) and 16 (disk), far out; rstar/re from 1e-5 to 1e3.
 LAW_POINTS = [
-    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (15.9, 1e-5),
+    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (7.99, 1e-5), (8.0, 1e-5), (15.9, 1e-5),
     (1e-9, 1e-3), (0.9, 1e-3), (1.0, 1e-3), (1.5, 1e-3), (16.0, 1e-3),
     (0.0, 0.05), (0.3, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (3.0, 0.05), (1e4, 0.05),
     (1e-4, 1.0), (0.9, 1.0), (1 + 1e-12, 1.0), (10.0, 1.0),
