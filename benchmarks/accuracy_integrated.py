@@ -14,11 +14,12 @@ import velmora
 import _velmora_kernels as kernels
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
-from test_integrated import reference  # noqa: E402  (the tests' mpmath reference)
+from _references import law_mp, table_mp  # noqa: E402  (the tests' mpmath references)
 
-POINTS = [(0.0, 0.05), (1e-4, 0.05), (0.5, 0.05), (1.0, 0.05), (2.0, 0.05), (0.5, 1e-3), (0.99, 1e-3),
-          (0.5, 1.0), (1.5, 1.0), (0.5, 10.0), (1.0, 10.0)]
-TABLE = ((0.0, 0.35, 0.7), (1.0, 0.9, 0.5))
+POINTS = [(0.0, 0.05), (1e-4, 0.05), (0.5, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (2.0, 0.05),
+          (10.0, 0.05), (0.5, 1e-5), (0.99, 1e-3), (0.5, 1.0), (1.5, 1.0), (0.5, 10.0), (1.0, 10.0), (0.3, 1e3),
+          (3.0, 1e3)]
+TABLE = ([0.0, 0.35, 0.7], [1.0, 0.9, 0.5])
 LAW_NORM = 2.5132741228717936
 
 
@@ -43,16 +44,16 @@ def rel(got, ref):
 
 
 def main():
-    print(f"{'l':>7} {'rstar/re':>8} | {'ring':>9} {'disk':>9} {'disk, dW/dr':>11} | {'map ring':>9} {'map disk':>9}")
+    print(f"{'l':<16} {'rstar/re':>8} | {'ring':>9} {'disk':>9} {'disk, dW/dr':>11} | {'map ring':>9} {'map disk':>9}")
     for l, rho in POINTS:
-        ref = reference(l, rho)
-        ref_map = reference(l, rho, *TABLE)
+        ref = law_mp(l, rho)
+        ref_map = table_mp(l, rho, *TABLE)
         ring = velmora.integrated_heyrovsky_magnification([l], 1.0, rho)[0]
         disk = velmora.integrated_witt_mao_magnification([l], 1.0, rho)[0]
         map_ring = velmora.integrated_flux_map_heyrovsky_magnification([l], 1.0, rho, *TABLE)[0]
         map_disk = velmora.integrated_flux_map_witt_mao_magnification([l], 1.0, rho, *TABLE)[0]
         by_difference = disk_route_by_central_difference(l, rho)
-        print(f"{l:7.4g} {rho:8.3g} | {rel(ring, ref):9.1e} {rel(disk, ref):9.1e} {rel(by_difference, ref):11.1e}"
+        print(f"{l:<16.13g} {rho:8.3g} | {rel(ring, ref):9.1e} {rel(disk, ref):9.1e} {rel(by_difference, ref):11.1e}"
               f" | {rel(map_ring, ref_map):9.1e} {rel(map_disk, ref_map):9.1e}", flush=True)
 
 
