@@ -8,7 +8,8 @@
 //
 // with N the profile's normaliser. Both routes compute the same quantity. Every radius integral is
 // split where its integrand is not smooth (r = l inside the disk, a flux map's knots) and each
-// piece is integrated with the tanh-sinh rule. Every function polls for an interrupt once per lens
+// piece is integrated by Gauss–Legendre rules with a-priori node counts (graded_gauss.hpp); far
+// from the source a series in the profile's moments takes over. Every function polls for an interrupt once per lens
 // position and fails with interrupt::stopped() when asked to stop.
 #pragma once
 

@@ -3,8 +3,7 @@
 // Exact for polynomials up to degree 19. For a function analytic in the Bernstein ellipse with
 // foci a, b and semi-axis sum ρ·(b − a)/2 the error falls like ρ^-20: a singularity one interval
 // width beyond an end point gives ρ = 3 + √8 ≈ 5.83 and a relative error near 1e-15. The
-// radius integrals use it on pieces that lie at least their own width away from every
-// singularity of the integrand; pieces next to a singularity keep the tanh-sinh ladder.
+// flux-map normaliser uses it on each table segment (a quadratic in r, integrated exactly).
 #pragma once
 
 namespace velmora {
