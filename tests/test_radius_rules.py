@@ -3,7 +3,8 @@ points see a weakened rule.
 
 References integrate the ring magnification (Carlson's form at 34 digits) with mpmath's tanh-sinh
 rule, split at r = l, the knots and the ring's width; the functions use Gauss–Legendre with a-priori
-node counts, the law's uniform part in closed form, and a far-field series from l = 16.
+node counts, Gauss–Jacobi in r² for the law just outside the source, the law's uniform part in
+closed form, and a far-field series from l = 3 (the law) and 4 (tables).
 """
 import math
 
@@ -17,14 +18,16 @@ from _references import law_mp, rel_err, table_mp
 kern = load()
 
 # (l, rstar/re): the centre, next to it, inside, both sides of the limb within 1e-12, a hair
-# outside, both sides of the far-field switches at l = 8 (law) and 16 (disk), far out; rstar/re from 1e-5 to 1e3.
+# outside, both sides of where the r² rule takes over (l ≈ 1.028 for the largest rule), both sides
+# of the law's far-field switch at l = 3 and the disk's at 16, far out; rstar/re from 1e-5 to 1e3.
 LAW_POINTS = [
-    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (7.99, 1e-5), (8.0, 1e-5), (15.9, 1e-5),
+    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (2.999, 1e-5), (3.0, 1e-5), (15.9, 1e-5),
     (1e-9, 1e-3), (0.9, 1e-3), (1.0, 1e-3), (1.5, 1e-3), (16.0, 1e-3),
-    (0.0, 0.05), (0.3, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (3.0, 0.05), (1e4, 0.05),
-    (1e-4, 1.0), (0.9, 1.0), (1 + 1e-12, 1.0), (10.0, 1.0),
-    (0.3, 100.0), (1 - 1e-12, 100.0), (1.001, 100.0), (15.9, 100.0),
-    (0.0, 1e3), (0.5, 1e3), (1.0, 1e3), (3.0, 1e3), (15.9, 1e3),
+    (0.0, 0.05), (0.3, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (1.028, 0.05), (1.029, 0.05),
+    (3.0, 0.05), (1e4, 0.05),
+    (1e-4, 1.0), (0.9, 1.0), (1 + 1e-12, 1.0), (1.1, 1.0), (2.999, 1.0), (10.0, 1.0),
+    (0.3, 100.0), (1 - 1e-12, 100.0), (1.001, 100.0), (2.0, 100.0), (15.9, 100.0),
+    (0.0, 1e3), (0.5, 1e3), (1.0, 1e3), (1.03, 1e3), (2.999, 1e3), (3.0, 1e3), (15.9, 1e3),
 ]
 _law_refs = {}
 
@@ -35,10 +38,10 @@ def law_ref(l, rho):
     return _law_refs[(l, rho)]
 
 
-def law_errors(exponent=None):
+def law_errors(exponent=None, points=LAW_POINTS):
     """Every law point's error on both routes, worst first, for the shipped rule or a changed one."""
     out = []
-    for l, rho in LAW_POINTS:
+    for l, rho in points:
         want = law_ref(l, rho)
         for route in (0, 1):
             got = kern.integrated_with_rule(route, [l], 1.0, rho, [], [], exponent, None)[0]
@@ -62,9 +65,10 @@ def test_public_functions_are_the_shipped_rule():
 
 
 def test_routes_agree_on_a_dense_sweep():
-    # l in steps across the limb and the far-field switch; 1e-11 between the two routes.
+    # l in steps across the limb, the switch to the r² rule and the far-field switches; 1e-11 between
+    # the two routes.
     ls = np.concatenate([np.linspace(0, 2, 201), 1 + np.geomspace(1e-13, 1e-2, 12), 1 - np.geomspace(1e-13, 1e-2, 12),
-                         np.linspace(15.5, 16.5, 11)])
+                         np.linspace(1.02, 1.04, 11), np.linspace(2.5, 4.5, 21), np.linspace(15.5, 16.5, 11)])
     bad = []
     for rho in (1e-4, 0.05, 1.0, 300.0):
         ring = velmora.integrated_heyrovsky_magnification(ls, 1.0, rho)
@@ -74,12 +78,18 @@ def test_routes_agree_on_a_dense_sweep():
     assert not bad, "\n".join(bad)
 
 
-@pytest.mark.parametrize("exponent", [26.0, 30.0])
-def test_weakened_rule_fails(exponent):
+# The points where the r² rule serves (1.028 < l < 3): its smooth integrand needs fewer nodes, so
+# only a rule cut harder shows there.
+SQUARE_POINTS = [(l, rho) for l, rho in LAW_POINTS if 1.0285 < l < 3.0]
+
+
+@pytest.mark.parametrize("exponent, points", [(26.0, LAW_POINTS), (30.0, LAW_POINTS), (20.0, SQUARE_POINTS)],
+                         ids=["26 everywhere", "30 everywhere", "20 on the r² rule"])
+def test_weakened_rule_fails(exponent, points):
     # Fewer nodes per panel (the shipped exponent is 38): some tested point must then be off by more
     # than the 1e-12 the test above allows. (The grading ratio changes only the cost: every panel's
     # count follows from its own ellipse.)
-    worst = law_errors(exponent)[0]
+    worst = law_errors(exponent, points)[0]
     assert worst[0] > 1e-12, f"the tests cannot tell this rule from the shipped one: worst {worst}"
 
 
@@ -94,10 +104,11 @@ def _knots_clustered(n):
 
 
 # (name, bl, bf, lens positions): two knots, uniform and clustered knots, a spot of 1e-7 width, a
-# map ending inside the disk; the lens on a knot, 1e-9 from one, on the limb and beyond.
+# map ending inside the disk; the lens on a knot, 1e-9 from one, on the limb, both sides of the
+# far-field switch at l = 4 and beyond.
 TABLES = [
     ("two knots", [0.0, 0.7], [1.0, 0.5], [0.0, 0.7, 0.7 + 1e-9, 1.0, 2.0]),
-    ("11 uniform", *_knots_uniform(11), [0.5, 0.5 - 1e-9, 1 - 1e-12, 1.0 + 1e-12, 15.0, 20.0]),
+    ("11 uniform", *_knots_uniform(11), [0.5, 0.5 - 1e-9, 1 - 1e-12, 1.0 + 1e-12, 3.99, 4.0, 20.0]),
     ("40 clustered", *_knots_clustered(40), [0.3, 0.9999, 1.0, 3.0]),
     ("spot", [0.0, 0.3, 0.3000001, 0.5, 1.0], [1.0, 1.0, 3.0, 0.5, 0.2], [0.3000001, 0.30000005, 0.4]),
 ]

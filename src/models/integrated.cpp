@@ -40,18 +40,34 @@ constexpr double kUniformPart = 0.4;
 constexpr double kRootPart = 0.6;
 static_assert(kUniformPart + kRootPart == 1.0 && -kRootPart == Profile::kLimbDarkening);
 
-// The far-field weights (k + 1)·μ_k/μ_0 of the law, k = 1..5: μ_k = 0.4π/(k + 1) + 0.6π·B(k + 1, 3/2)
-// and μ_0 = 0.8π give 1/2 + (3/4)(k + 1)·B(k + 1, 3/2), with B(k + 1, 3/2) = 4/15, 16/105, 32/315,
-// 256/3465, 512/9009.
-constexpr double kLawWeights[5] = {0.5 + 2.0 / 5.0, 0.5 + 12.0 / 35.0, 0.5 + 32.0 / 105.0, 0.5 + 64.0 / 231.0,
-                                   0.5 + 256.0 / 1001.0};
+constexpr std::size_t kTerms = UniformDisk::kFarFieldTerms;
 
-// From this lens distance on the law's routes take the far-field series. Its first omitted term
-// falls like l^-12 and is below 1e-17 relative at l = 16 for the uniform disk, whose weights are
-// all 1; the law's are below 1, so at l = 8 it is about 2^12 times that: 7.9e-14 measured
-// against mpmath at l = 8 (rstar/re from 1e-5 to 1e3, largest for small rstar/re). The disk closed form
-// needs l = 16 for its own cancellation, which the series does not have.
-constexpr double kLawFarField = 8.0;
+// The far-field weights (k + 1)·μ_k/μ_0 of the law, k = 1..kTerms: μ_k = 0.4π/(k + 1) + 0.6π·B(k + 1, 3/2)
+// and μ_0 = 0.8π give 1/2 + (3/4)(k + 1)·B(k + 1, 3/2), where B(k + 1, 3/2) = k!·2^(k+1)/(3·5···(2k + 3))
+// makes the second part the fraction (k + 1)!·2^(k−1)/(5·7···(2k + 3)): 2/5, 12/35, 32/105, … Its
+// numerator and denominator are exact doubles (below 2^53 up to k = 12), so each weight is the
+// quotient rounded once, plus 1/2 rounded once.
+constexpr std::array<double, kTerms> kLawWeights = [] {
+    std::array<double, kTerms> weights{};
+    double numerator = 1.0, denominator = 1.0;  // (k + 1)!·2^(k−1) and 5·7···(2k + 3), built up exactly
+    for (std::size_t k = 1; k <= kTerms; ++k) {
+        numerator *= static_cast<double>(k + 1) * (k == 1 ? 1.0 : 2.0);
+        denominator *= static_cast<double>(2 * k + 3);
+        weights[k - 1] = 0.5 + numerator / denominator;
+    }
+    return weights;
+}();
+static_assert(kLawWeights[0] == 0.5 + 2.0 / 5.0 && kLawWeights[2] == 0.5 + 32.0 / 105.0 &&
+              kLawWeights[4] == 0.5 + 256.0 / 1001.0);
+
+// From these lens distances on, the law's and the tables' routes take the far-field series, with
+// as many terms as l needs (all 12 below l = 3.8). Its first omitted term is below 7e-16 relative
+// at l = 3 for the uniform disk, and the law's weights are below 1; a table's are at most k + 1 = 13
+// (|μ_k| ≤ μ_0), so its series starts at l = 4, where that bound is below 1e-16. Measured against
+// mpmath from l = 3, rstar/re from 1e-5 to 1e3: 1e-15. The disk closed form itself needs l = 16 for
+// its own cancellation, which the series does not have.
+constexpr double kLawFarField = 3.0;
+constexpr double kTableFarField = 4.0;
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
@@ -112,34 +128,78 @@ double over_angle(G&& g, double l, double eps, const GradedRule& rule) {
     return graded_gauss(g, 0.0, kHalfPi, s.span(), SingularEnd::none, rule);
 }
 
+// A law integral ∫₀¹ (1 − v)^(±1/2) g(v) dv in v = r², for a lens outside the disk (l > 1): there
+// g is analytic on [0, 1] (the integrands are even in r), the weight's branch point at the limb is
+// the rule's own, and the nearest singular points are v = l² and v = (l ± 2iε)², whose ellipse sets
+// the size as for a Gauss–Legendre panel (Gauss–Jacobi converges at the same rate ρ^-2n).
+// `rules` holds the rules for (1 − x)^α on [−1, 1], x = 2v − 1: ∫₀¹ (1 − v)^α g dv is
+// 2^-(1+α) Σ w_k g(v_k), left to the caller. NaN when even the largest rule would not do, just
+// outside the limb: the caller then integrates in φ.
+template <class G>
+double over_square(G&& g, const std::array<gauss_rules::Rule, gauss_rules::kRules.size()>& rules, double l,
+                   double eps, const GradedRule& rule) {
+    const std::complex<double> shifted(l, 2.0 * eps);
+    const double s = std::min(bernstein_s(l * l, 0.0, 1.0), bernstein_s(shifted * shifted, 0.0, 1.0));
+    const std::size_t index = rule.index_for(s);
+    if (index == rules.size()) return NAN;
+    const gauss_rules::Rule& jacobi = rules[index];
+    double sum = 0.0;
+    for (int k = 0; k < jacobi.size; ++k) {
+        sum += jacobi.nodes[k].weight * g(0.5 * (1.0 + jacobi.nodes[k].abscissa));
+    }
+    return sum;
+}
+
+// 2^-(3/2) and 2^-(1/2), the factors of over_square's sums for α = 1/2 and −1/2.
+constexpr double kHalfWeightScale = 0.25 * std::numbers::sqrt2;
+constexpr double kMinusHalfWeightScale = 0.5 * std::numbers::sqrt2;
+
 // The far-field value of a profile with weights (k + 1)μ_k/μ_0, times μ_0/N.
-double far_field(double l, double rho, std::span<const double, 5> weights, double mu0_over_norm) {
+double far_field(double l, double rho, std::span<const double, kTerms> weights, double mu0_over_norm) {
     return mu0_over_norm * UniformDisk::far_field(l, rho, weights);
 }
 
-// The law's ring route at one position: [0.4·πW(l) + 0.6·∫₀^{π/2} 2π cos φ sin²φ A(l, cos φ) dφ]/N,
-// the √ part in φ = acos r, where √(1 − r²) dr = −sin²φ dφ is smooth at the limb.
+// The law's ring route at one position: [0.4·πW(l) + 0.6·∫₀¹ 2πr√(1 − r²) A(l, r) dr]/N. The √ part
+// is π∫₀¹ √(1 − v) A(l, √v) dv outside the disk, and otherwise ∫₀^{π/2} 2π cos φ sin²φ A(l, cos φ) dφ
+// in φ = acos r, where √(1 − r²) dr = −sin²φ dφ is smooth at the limb.
 double law_ring(double l, double re, double rstar, double uniform, const GradedRule& rule) {
     const double eps = re / rstar;
-    const double root = over_angle([&](double phi) {
-        const double r = std::cos(phi), sin_phi = std::sin(phi);
-        const double ring = heyrovsky_magnification(l, r, re, rstar).value_or(NAN);
-        return finite_or_zero((kTwoPi * r) * ring * (sin_phi * sin_phi));
-    }, l, eps, rule);
+    const auto ring = [&](double r) { return heyrovsky_magnification(l, r, re, rstar).value_or(NAN); };
+    double root = NAN;
+    if (l > 1.0) {
+        root = kPi * kHalfWeightScale * over_square([&](double v) {
+            return finite_or_zero(ring(std::sqrt(v)));
+        }, gauss_rules::kJacobiHalf, l, eps, rule);
+    }
+    if (std::isnan(root)) {
+        root = over_angle([&](double phi) {
+            const double r = std::cos(phi), sin_phi = std::sin(phi);
+            return finite_or_zero((kTwoPi * r) * ring(r) * (sin_phi * sin_phi));
+        }, l, eps, rule);
+    }
     return (kUniformPart * kPi * uniform + kRootPart * root) / kLawNormaliser;
 }
 
 // The law's disk route at one position, integrated by parts:
-//   ∫₀¹ I d[πr²W_r] = πI(1)W(l) − ∫₀¹ πr²W_r I′(r) dr = 0.4πW(l) + 0.6π ∫₀^{π/2} cos³φ W_{cos φ} dφ,
+//   ∫₀¹ I d[πr²W_r] = πI(1)W(l) − ∫₀¹ πr²W_r I′(r) dr = 0.4πW(l) + 0.6π ∫₀¹ r³ W_r/√(1 − r²) dr,
 // W_r the uniform-disk magnification of the concentric disk of radius r (the lens at l/r of its
-// radius, source radius r·rstar), with I′(r) dr = 0.6 cos φ dφ in φ = acos r.
+// radius, source radius r·rstar). The √ part is (π/2)∫₀¹ v W_√v/√(1 − v) dv outside the disk, and
+// otherwise π∫₀^{π/2} cos³φ W_{cos φ} dφ in φ = acos r.
 double law_disk(double l, double re, double rstar, double full_disk, const GradedRule& rule) {
     const double eps = re / rstar, rho = rstar / re;
-    const double root = over_angle([&](double phi) {
-        const double r = std::cos(phi);
-        const double w = UniformDisk::value(l / r, r * rho);
-        return finite_or_zero((kPi * r * r) * w * r);
-    }, l, eps, rule);
+    const auto disk = [&](double r) { return UniformDisk::value(l / r, r * rho); };
+    double root = NAN;
+    if (l > 1.0) {
+        root = 0.5 * kPi * kMinusHalfWeightScale * over_square([&](double v) {
+            return finite_or_zero(v * disk(std::sqrt(v)));
+        }, gauss_rules::kJacobiMinusHalf, l, eps, rule);
+    }
+    if (std::isnan(root)) {
+        root = over_angle([&](double phi) {
+            const double r = std::cos(phi);
+            return finite_or_zero((kPi * r * r) * disk(r) * r);
+        }, l, eps, rule);
+    }
     return (kUniformPart * kPi * full_disk + kRootPart * root) / kLawNormaliser;
 }
 
@@ -177,23 +237,26 @@ std::int32_t position_work(const std::vector<double>& points) {
     return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
 }
 
-// A table's moments μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr, k = 0..5, per piece with the 7-point rule, exact
-// for the polynomial of degree ≤ 12 a line times r^(2k+1) is.
-std::array<double, 6> table_moments(const Profile& profile) {
+// A table's moments μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr, k = 0..kTerms, per piece with the 14-point rule,
+// exact for the polynomial of degree ≤ 26 a line times r^(2k+1) is.
+std::array<double, kTerms + 1> table_moments(const Profile& profile) {
     std::vector<double> points;
     split_points(profile.kinks(), 0.0, points);
-    std::array<double, 6> mu{};
-    const gauss_rules::Rule& seven = gauss_rules::kRules[5];
-    static_assert(gauss_rules::kRules[5].size == 7);
+    std::array<double, kTerms + 1> mu{};
+    const gauss_rules::Rule& fourteen = gauss_rules::kRules[9];
+    static_assert(gauss_rules::kRules[9].size == 14 && 2 * 14 - 1 >= 2 * kTerms + 2);
     for (std::size_t i = 0; i + 1 < points.size(); ++i) {
         const double a = points[i], b = points[i + 1];
         const Profile::Piece piece = profile.piece(a, b);
         const double c = 0.5 * (b - a), d = 0.5 * (a + b);
-        for (std::size_t k = 0; k < mu.size(); ++k) {
-            mu[k] += c * graded_detail::apply(seven, [&](double xi) {
-                const double r = d + c * xi;
-                return kTwoPi * std::pow(r, static_cast<double>(2 * k + 1)) * piece(r);
-            });
+        // Σ_nodes weight·2πr·P(r)·(r²)^k for all k at once, the powers built up by multiplication
+        for (std::size_t j = 0; j < static_cast<std::size_t>(fourteen.size) / 2; ++j) {
+            const gauss_rules::Node& node = fourteen.nodes[j];
+            for (const double xi : {-node.abscissa, node.abscissa}) {
+                const double r = d + c * xi, r2 = r * r;
+                double term = c * node.weight * kTwoPi * r * piece(r);
+                for (double& m : mu) m += term, term *= r2;
+            }
         }
     }
     return mu;
@@ -203,7 +266,7 @@ std::array<double, 6> table_moments(const Profile& profile) {
 // negative value (then |μ_k| ≤ μ_0 and the series' truncation bound holds) and μ_0 > 0.
 struct FarField {
     bool usable = false;
-    double weights[5] = {};
+    std::array<double, kTerms> weights{};
     double mu0_over_norm = 0.0;
 };
 
@@ -213,7 +276,7 @@ FarField table_far_field(const Profile& profile, std::span<const double> bf, dou
     for (const double v : bf) {
         if (!(v >= 0.0)) return out;
     }
-    const std::array<double, 6> mu = table_moments(profile);
+    const std::array<double, kTerms + 1> mu = table_moments(profile);
     if (!(mu[0] > 0.0) || !(norm > 0.0)) return out;
     for (std::size_t k = 1; k < mu.size(); ++k) out.weights[k - 1] = static_cast<double>(k + 1) * mu[k] / mu[0];
     out.mu0_over_norm = mu[0] / norm;
@@ -248,7 +311,7 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
-        if (far.usable && li >= UniformDisk::kFarField) {
+        if (far.usable && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
             out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
             continue;
@@ -287,12 +350,15 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
     out.reserve(l.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
-        if (far.usable && li >= UniformDisk::kFarField) {
+        if (far.usable && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
             out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
             continue;
         }
-        auto disk = [&](double r) { return r == 1.0 ? full_disk[i] : UniformDisk::value(li / r, r * rho); };
+        // W(1) is precomputed inside the far field's start; a table whose far field is not
+        // usable computes it here beyond.
+        const double w_full = li < kTableFarField ? full_disk[i] : UniformDisk::value(li, rho);
+        auto disk = [&](double r) { return r == 1.0 ? w_full : UniformDisk::value(li / r, r * rho); };
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
         const Singular singular = in_radius(li, eps);
@@ -307,6 +373,22 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
             m += at_end - at_start - inside;
         }
         out.push_back(m / norm);
+    }
+    return out;
+}
+
+// The disk routes' W(l) for the positions inside `far` (NaN beyond, where the far-field series
+// needs none), with the disk function's kernel errors: only a lens on the limb can raise one, and
+// the limb is always inside, so the first error is the one the disk function would raise.
+CalcResult<std::vector<double>> full_disk_inside(const std::vector<double>& l, double re, double rstar, double far) {
+    const UniformDisk disk(re, rstar);
+    std::vector<double> out(l.size(), NAN);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        if (interrupt::poll()) return interrupt::stopped();
+        if (l[i] >= far) continue;
+        const CalcResult<double> w = disk.at(l[i]);
+        if (!w) return w.failure();
+        out[i] = *w;
     }
     return out;
 }
@@ -340,7 +422,8 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     }
     std::vector<double> full_disk;
     if (route != Route::table_ring) {
-        CalcResult<std::vector<double>> w = witt_mao_magnification(l, re, rstar);
+        CalcResult<std::vector<double>> w = full_disk_inside(l, re, rstar,
+                                                             route == Route::law_disk ? kLawFarField : kTableFarField);
         if (!w) return w;
         full_disk = std::move(*w);
     }

@@ -2,9 +2,11 @@
 // point mass, in closed form with complete elliptic integrals.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <vector>
 
+#include "models/far_field_series.hpp"
 #include "numerics/calc_result.hpp"
 
 namespace velmora {
@@ -23,11 +25,13 @@ public:
     // From this lens distance on (in source radii) a far-field series replaces the closed form.
     static constexpr double kFarField = 16.0;
 
-    // The far-field series with its terms weighted: A(u)·(1 + s²/(2(2 − s))·Σ_k weights[k−1]·Q_k(s)·l^-2k).
-    // Unit weights give W; the weights (k + 1)·μ_k/μ_0, with μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr the moments
-    // of a radial brightness profile P, give the magnification of that profile divided by μ_0.
-    // For l ≥ kFarField and P ≥ 0 its truncation error is below 1e-16 relative.
-    static double far_field(double l, double rho, std::span<const double, 5> weights);
+    // The far-field series with its terms weighted: A(u)·(1 + s²/(2(2 − s))·Σ_k weights[k−1]·Q_k(s)·l^-2k),
+    // k = 1..kFarFieldTerms, of which it takes as many as l needs. Unit weights give W; the weights
+    // (k + 1)·μ_k/μ_0, with μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr the moments of a radial brightness
+    // profile P, give the magnification of that profile divided by μ_0. For P ≥ 0 its truncation
+    // error relative is below 1e-16 for l ≥ 4 (unit weights: l ≥ 3) and 1e-14 for l ≥ 3.
+    static constexpr std::size_t kFarFieldTerms = far_field_series::kFarFieldTerms;
+    static double far_field(double l, double rho, std::span<const double, kFarFieldTerms> weights);
 
 private:
     static double closed_form(double l, double rho);

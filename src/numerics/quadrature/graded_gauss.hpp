@@ -48,13 +48,20 @@ public:
     double exponent() const { return exponent_; }
     double ratio() const { return ratio_; }
 
-    // The smallest tabulated rule of at least `least` nodes for a nearest point at half
-    // focal-distance sum s, or nullptr when even the largest needs more.
-    const gauss_rules::Rule* rule_for(double s, int least = 1) const {
+    // The index in gauss_rules::kRules (whose sizes the Gauss–Jacobi tables share) of the smallest
+    // rule of at least `least` nodes for a nearest point at half focal-distance sum s, or
+    // kRules.size() when even the largest needs more.
+    std::size_t index_for(double s, int least = 1) const {
         for (std::size_t i = 0; i < gauss_rules::kRules.size(); ++i) {
-            if (gauss_rules::kRules[i].size >= least && s >= least_s_[i]) return &gauss_rules::kRules[i];
+            if (gauss_rules::kRules[i].size >= least && s >= least_s_[i]) return i;
         }
-        return nullptr;  // s ≤ 1 (a point on the interval) or NaN included
+        return gauss_rules::kRules.size();  // s ≤ 1 (a point on the interval) or NaN included
+    }
+
+    // The same rule itself, or nullptr.
+    const gauss_rules::Rule* rule_for(double s, int least = 1) const {
+        const std::size_t i = index_for(s, least);
+        return i < gauss_rules::kRules.size() ? &gauss_rules::kRules[i] : nullptr;
     }
 
 private:
