@@ -408,6 +408,19 @@ CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double r
     return out;
 }
 
+// A point lens never demagnifies: for a physical source (rstar/re > 0, the lens at l ≥ 0) whose
+// profile has no negative value, the magnification is a brightness-weighted mean of values ≥ 1, so
+// rounding (of a sum of panels, or of the far field's μ_0/N, 3e-16 from 1) may not take it below 1.
+CalcResult<std::vector<double>> at_least_one(CalcResult<std::vector<double>> result, const std::vector<double>& l,
+                                             double rho, bool nonnegative) {
+    if (!result || !nonnegative || !(rho > 0.0)) return result;
+    std::vector<double> out = std::move(result).value();
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] < 1.0 && l[i] >= 0.0) out[i] = 1.0;
+    }
+    return out;
+}
+
 }  // namespace
 
 CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<double> l, double re, double rstar,
@@ -416,9 +429,9 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     const double rho = rstar / re;
     if (route == Route::law_ring) {
         // The uniform part without the disk function's checks: the ring route raises no kernel error.
-        return law_route(l, rho, [&](double li, std::size_t) {
+        return at_least_one(law_route(l, rho, [&](double li, std::size_t) {
             return law_ring(li, re, rstar, UniformDisk::value(li, rho), rule);
-        });
+        }), l, rho, true);
     }
     std::vector<double> full_disk;
     if (route != Route::table_ring) {
@@ -428,15 +441,20 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
         full_disk = std::move(*w);
     }
     if (route == Route::law_disk) {
-        return law_route(l, rho, [&](double li, std::size_t i) { return law_disk(li, re, rstar, full_disk[i], rule); });
+        return at_least_one(law_route(l, rho, [&](double li, std::size_t i) {
+            return law_disk(li, re, rstar, full_disk[i], rule);
+        }), l, rho, true);
     }
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
     const CalcResult<double> norm = normaliser(profile);
     if (!norm) return norm.failure();
     const FarField far = table_far_field(profile, bf, *norm);
-    if (route == Route::table_ring) return table_ring_route(l, re, rstar, profile, *norm, far, rule);
-    return table_disk_route(l, full_disk, re, rstar, profile, *norm, far, rule);
+    const bool nonnegative = std::all_of(bf.begin(), bf.end(), [](double v) { return v >= 0.0; }) && *norm > 0.0;
+    if (route == Route::table_ring) {
+        return at_least_one(table_ring_route(l, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
+    }
+    return at_least_one(table_disk_route(l, full_disk, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
 }
 
 CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {
