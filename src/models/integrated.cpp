@@ -71,6 +71,53 @@ constexpr double kTableFarField = 4.0;
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
+// The magnifications of one lens position at many radii, one at a time or a batch at once (in
+// lanes), the same bit for bit: the ring magnification A(l, r), and the concentric disks' W_r,
+// the uniform-disk magnification of the disk of radius r (the lens at l/r of its radius, source
+// radius r·rstar).
+struct Rings {
+    double l, re, rstar;
+    double operator()(double r) const { return heyrovsky_magnification(l, r, re, rstar).value_or(NAN); }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        heyrovsky_magnifications(l, r, re, rstar, out);
+    }
+};
+
+struct Disks {
+    double l, rho;
+    double operator()(double r) const { return UniformDisk::value(l / r, r * rho); }
+    void operator()(std::span<const double> r, std::span<double> out) const { UniformDisk::concentric(l, rho, r, out); }
+};
+
+// A radius integrand x ↦ (pre·M(r))·post, non-finite values counting as 0, where at(x) gives the
+// radius r and the factors for the variable x (r itself, φ = acos r or v = r²). Called for a
+// whole panel at once, it takes the magnifications as a batch.
+struct Term {
+    double r, pre, post;
+};
+
+template <class M, class At>
+struct LensIntegrand {
+    M magnification;
+    At at;
+    static constexpr std::size_t kMaxBatch = static_cast<std::size_t>(gauss_rules::kRules.back().size);
+
+    double operator()(double x) const {
+        const Term t = at(x);
+        return finite_or_zero((t.pre * magnification(t.r)) * t.post);
+    }
+    void operator()(std::span<const double> x, std::span<double> y) const {
+        std::array<Term, kMaxBatch> terms;
+        std::array<double, kMaxBatch> r;
+        const std::size_t n = std::min(x.size(), kMaxBatch);
+        for (std::size_t k = 0; k < n; ++k) terms[k] = at(x[k]), r[k] = terms[k].r;
+        magnification(std::span<const double>(r.data(), n), y.first(n));
+        for (std::size_t k = 0; k < n; ++k) y[k] = finite_or_zero((terms[k].pre * y[k]) * terms[k].post);
+    }
+};
+template <class M, class At>
+LensIntegrand(M, At) -> LensIntegrand<M, At>;
+
 // The singular points of the radius integrands in the complex r plane: the ring passes through
 // the lens at r = l (a logarithm in A, a kink in W), the square roots √(f² + 4ε²) and
 // √(S² + 4ε²) of both closed forms vanish at r = ±l ± 2iε, and S = l + r vanishes at r = −l.
@@ -143,10 +190,12 @@ double over_square(G&& g, const std::array<gauss_rules::Rule, gauss_rules::kRule
     const std::size_t index = rule.index_for(s);
     if (index == rules.size()) return NAN;
     const gauss_rules::Rule& jacobi = rules[index];
+    const std::size_t n = static_cast<std::size_t>(jacobi.size);
+    std::array<double, gauss_rules::kRules.back().size> v, values;
+    for (std::size_t k = 0; k < n; ++k) v[k] = 0.5 * (1.0 + jacobi.nodes[k].abscissa);
+    evaluate(g, std::span<const double>(v.data(), n), std::span<double>(values.data(), n));
     double sum = 0.0;
-    for (int k = 0; k < jacobi.size; ++k) {
-        sum += jacobi.nodes[k].weight * g(0.5 * (1.0 + jacobi.nodes[k].abscissa));
-    }
+    for (std::size_t k = 0; k < n; ++k) sum += jacobi.nodes[k].weight * values[k];
     return sum;
 }
 
@@ -164,18 +213,18 @@ double far_field(double l, double rho, std::span<const double, kTerms> weights, 
 // in φ = acos r, where √(1 − r²) dr = −sin²φ dφ is smooth at the limb.
 double law_ring(double l, double re, double rstar, double uniform, const GradedRule& rule) {
     const double eps = re / rstar;
-    const auto ring = [&](double r) { return heyrovsky_magnification(l, r, re, rstar).value_or(NAN); };
+    const Rings ring{l, re, rstar};
     double root = NAN;
     if (l > 1.0) {
-        root = kPi * kHalfWeightScale * over_square([&](double v) {
-            return finite_or_zero(ring(std::sqrt(v)));
-        }, gauss_rules::kJacobiHalf, l, eps, rule);
+        root = kPi * kHalfWeightScale * over_square(LensIntegrand{ring, [](double v) {
+            return Term{std::sqrt(v), 1.0, 1.0};
+        }}, gauss_rules::kJacobiHalf, l, eps, rule);
     }
     if (std::isnan(root)) {
-        root = over_angle([&](double phi) {
+        root = over_angle(LensIntegrand{ring, [](double phi) {
             const double r = std::cos(phi), sin_phi = std::sin(phi);
-            return finite_or_zero((kTwoPi * r) * ring(r) * (sin_phi * sin_phi));
-        }, l, eps, rule);
+            return Term{r, kTwoPi * r, sin_phi * sin_phi};
+        }}, l, eps, rule);
     }
     return (kUniformPart * kPi * uniform + kRootPart * root) / kLawNormaliser;
 }
@@ -187,18 +236,18 @@ double law_ring(double l, double re, double rstar, double uniform, const GradedR
 // otherwise π∫₀^{π/2} cos³φ W_{cos φ} dφ in φ = acos r.
 double law_disk(double l, double re, double rstar, double full_disk, const GradedRule& rule) {
     const double eps = re / rstar, rho = rstar / re;
-    const auto disk = [&](double r) { return UniformDisk::value(l / r, r * rho); };
+    const Disks disk{l, rho};
     double root = NAN;
     if (l > 1.0) {
-        root = 0.5 * kPi * kMinusHalfWeightScale * over_square([&](double v) {
-            return finite_or_zero(v * disk(std::sqrt(v)));
-        }, gauss_rules::kJacobiMinusHalf, l, eps, rule);
+        root = 0.5 * kPi * kMinusHalfWeightScale * over_square(LensIntegrand{disk, [](double v) {
+            return Term{std::sqrt(v), v, 1.0};
+        }}, gauss_rules::kJacobiMinusHalf, l, eps, rule);
     }
     if (std::isnan(root)) {
-        root = over_angle([&](double phi) {
+        root = over_angle(LensIntegrand{disk, [](double phi) {
             const double r = std::cos(phi);
-            return finite_or_zero((kPi * r * r) * disk(r) * r);
-        }, l, eps, rule);
+            return Term{r, kPi * r * r, r};
+        }}, l, eps, rule);
     }
     return (kUniformPart * kPi * full_disk + kRootPart * root) / kLawNormaliser;
 }
@@ -222,13 +271,12 @@ const std::vector<double>& split_points(const std::vector<double>& kinks, double
 
 // A table piece's rule, as a callable (f, a, b) → ∫_a^b f: the graded Gauss rule for an ordered
 // table (one line per piece), the tanh-sinh ladder for an unordered one, whose pieces may hold
-// kinks at unknown places. Non-finite values of the integrand count as 0 under either.
+// kinks at unknown places. The integrands give 0 for non-finite values, as both rules require.
 auto table_rule(const Profile::Piece& piece, const Singular& singular, double l, const GradedRule& rule) {
     const bool gauss = piece.smooth();
     return [gauss, &singular, l, &rule](auto&& f, double a, double b) {
         if (!gauss) return integrate(f, a, b, kTarget).integral;
-        return graded_gauss([&](double r) { return finite_or_zero(f(r)); }, a, b, singular.span(),
-                            singular_end(a, b, l), rule);
+        return graded_gauss(f, a, b, singular.span(), singular_end(a, b, l), rule);
     };
 }
 
@@ -324,10 +372,9 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
             const double a = points[i], b = points[i + 1];
             const Profile::Piece piece = profile.piece(a, b);
             if (piece.smooth() && piece.at_start == 0.0 && piece.at_end == 0.0) continue;  // nothing there
-            m += table_rule(piece, singular, li, rule)([&](double r) {
-                const double ring = heyrovsky_magnification(li, r, re, rstar).value_or(NAN);
-                return (kTwoPi * r) * ring * piece(r);
-            }, a, b);
+            m += table_rule(piece, singular, li, rule)(LensIntegrand{Rings{li, re, rstar}, [&](double r) {
+                return Term{r, kTwoPi * r, piece(r)};
+            }}, a, b);
         }
         out.push_back(m / norm);
     }
@@ -368,8 +415,9 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
             const Profile::Piece piece = profile.piece(a, b);
             const double at_end = finite_or_zero(kPi * b * b * disk(b) * piece.at_end);
             const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * disk(a) * piece.at_start);
-            const double inside = piece.against_slope([&](double r) { return (kPi * r * r) * disk(r); },
-                                                      table_rule(piece, singular, li, rule));
+            const double inside = piece.against_slope(LensIntegrand{Disks{li, rho}, [](double r) {
+                return Term{r, kPi * r * r, 1.0};
+            }}, table_rule(piece, singular, li, rule));
             m += at_end - at_start - inside;
         }
         out.push_back(m / norm);

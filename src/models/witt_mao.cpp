@@ -1,5 +1,6 @@
 #include "models/witt_mao.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -10,6 +11,7 @@
 
 #include "models/interrupt.hpp"
 #include "numerics/ellip/cel.hpp"
+#include "numerics/lanes.hpp"
 
 namespace velmora {
 namespace {
@@ -97,18 +99,24 @@ double UniformDisk::limb(double rho) { return (2.0 * std::atan(rho) * (1.0 + 1.0
 // where cel(kc, 1, 0, 1) = B. The complements come from the geometry, without forming n or m:
 //   p = 1 − n = ((l − 1)/(l + 1))²,   kc² = 1 − m = p·(s² + 4)/(d² + 4).
 // Both integrals share kc and run in one loop.
-double UniformDisk::closed_form(double l, double rho) {
-    const double lm1 = l - 1.0;
-    const double lp1 = l + 1.0;
-    const double d = lm1 * rho;
-    const double s = lp1 * rho;
-    const double q = lm1 / lp1;  // ±√p
-    const double quarter_d2 = 0.25 * (d * d);
-    const double inv_big_s = 1.0 / std::sqrt(d * d + 4.0);
-    const double kc = std::fabs(q) * std::sqrt(s * s + 4.0) * inv_big_s;
-    const CelPair c = cel_pair(kc, std::fabs(q), 1.0 + quarter_d2, lm1 * q + quarter_d2, 0.0, 1.0);
+// V is double or a vector of (l, ρ) pairs (numerics/lanes.hpp).
+template <class V>
+[[gnu::always_inline]] inline V closed_form_lanes(V l, V rho) {
+    using lanes::vabs, lanes::vsqrt;
+    const V lm1 = l - 1.0;
+    const V lp1 = l + 1.0;
+    const V d = lm1 * rho;
+    const V s = lp1 * rho;
+    const V q = lm1 / lp1;  // ±√p
+    const V quarter_d2 = 0.25 * (d * d);
+    const V inv_big_s = 1.0 / vsqrt(d * d + 4.0);
+    const V kc = vabs(q) * vsqrt(s * s + 4.0) * inv_big_s;
+    const CelPairOf<V> c = cel_pair_lanes(kc, vabs(q), 1.0 + quarter_d2, lm1 * q + quarter_d2,
+                                          lanes::broadcast(0.0, l), lanes::broadcast(1.0, l));
     return 8.0 / (kPi * rho) * (c.first - l * c.second) * inv_big_s / lp1;
 }
+
+double UniformDisk::closed_form(double l, double rho) { return closed_form_lanes(l, rho); }
 
 double UniformDisk::far_field(double l, double rho, std::span<const double, kFarFieldTerms> weights) {
     const double u = l * rho;
@@ -127,12 +135,71 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
     return std::copysign(point * w_over_a, rho);
 }
 
+// A point lens never demagnifies: rounding may not take a physical disk below 1.
+double UniformDisk::at_least_one(double a, double l, double rho) { return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a; }
+
+// Where value() takes the closed form.
+bool UniformDisk::closed(double l, double rho) { return l != 1.0 && !((l + 1.0) * rho > kHuge) && !(l >= kFarField); }
+
 double UniformDisk::value(double l, double rho) {
     if (l == 1.0) return limb(rho);
     if ((l + 1.0) * rho > kHuge) return 1.0;
-    const double a = l >= kFarField ? far_field(l, rho, kUniformWeights) : closed_form(l, rho);
-    // A point lens never demagnifies: rounding may not take a physical disk below 1.
-    return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a;
+    return at_least_one(l >= kFarField ? far_field(l, rho, kUniformWeights) : closed_form(l, rho), l, rho);
+}
+
+namespace {
+
+#if VELMORA_LANES
+// The closed form for n pairs (l[k], ρ[k]) in chunks of the vector's width, the last one padded.
+template <class V>
+[[gnu::always_inline]] inline void closed_forms_in_lanes(const double* l, const double* rho, double* out, std::size_t n) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        lanes::store(closed_form_lanes(lanes::load<V>(l + i, count), lanes::load<V>(rho + i, count)), out + i, count);
+    }
+}
+
+VELMORA_AVX void closed_forms_avx(const double* l, const double* rho, double* out, std::size_t n) {
+    closed_forms_in_lanes<lanes::Lanes4>(l, rho, out, n);
+}
+
+void closed_forms_sse2(const double* l, const double* rho, double* out, std::size_t n) {
+    closed_forms_in_lanes<lanes::Lanes2>(l, rho, out, n);
+}
+#endif
+
+}  // namespace
+
+void UniformDisk::concentric(double l, double rho, std::span<const double> r, std::span<double> out) {
+#if VELMORA_LANES
+    // The closed-form points are gathered and taken in lanes; the others (limb, far field, huge)
+    // one by one, as value() takes them.
+    constexpr std::size_t kChunk = 64;
+    std::array<double, kChunk> ls, rhos, values;
+    std::array<std::size_t, kChunk> where;
+    for (std::size_t start = 0; start < r.size(); start += kChunk) {
+        const std::size_t end = std::min(r.size(), start + kChunk);
+        std::size_t n = 0;
+        for (std::size_t k = start; k < end; ++k) {
+            const double lk = l / r[k], rhok = r[k] * rho;
+            if (closed(lk, rhok)) {
+                ls[n] = lk, rhos[n] = rhok, where[n] = k, ++n;
+            } else {
+                out[k] = value(lk, rhok);
+            }
+        }
+        if (n == 0) continue;
+        if (lanes::has_avx()) {
+            closed_forms_avx(ls.data(), rhos.data(), values.data(), n);
+        } else {
+            closed_forms_sse2(ls.data(), rhos.data(), values.data(), n);
+        }
+        for (std::size_t j = 0; j < n; ++j) out[where[j]] = at_least_one(values[j], ls[j], rhos[j]);
+    }
+#else
+    for (std::size_t k = 0; k < r.size(); ++k) out[k] = value(l / r[k], r[k] * rho);
+#endif
 }
 
 CalcResult<double> UniformDisk::at(double l) const {

@@ -22,6 +22,10 @@ public:
     // The same for a disk of radius ρ > 0 given here (a lens on the limb gives the limb value).
     static double value(double l, double rho);
 
+    // value(l/r, r·ρ) at every radius r of the concentric disks of a disk of radius ρ (the lens at l
+    // of its radii), bit for bit; the closed-form points are taken several at a time.
+    static void concentric(double l, double rho, std::span<const double> r, std::span<double> out);
+
     // From this lens distance on (in source radii) a far-field series replaces the closed form.
     static constexpr double kFarField = 16.0;
 
@@ -35,6 +39,8 @@ public:
 
 private:
     static double closed_form(double l, double rho);
+    static bool closed(double l, double rho);
+    static double at_least_one(double a, double l, double rho);
     static double limb(double rho);
 
     double rho_;

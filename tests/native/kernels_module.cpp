@@ -15,7 +15,10 @@
 #include "numerics/ellip/cel.hpp"
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
+#include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
+#include "models/witt_mao.hpp"
+#include "numerics/lanes.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
@@ -333,6 +336,38 @@ PyObject* py_graded_gauss(PyObject*, PyObject* args) {
     return PyFloat_FromDouble(value);
 }
 
+// The batch magnifications with the widest lanes (avx true) or two: rings(l, r, re, rstar, avx) gives
+// the ring magnifications at the radii r, concentric(l, rho, r, avx) the concentric disks'.
+template <bool Ring>
+PyObject* py_lanes(PyObject*, PyObject* args) {
+    PyObject* r_obj;
+    double l, a, b = 0.0;
+    int avx;
+    const bool parsed = Ring ? PyArg_ParseTuple(args, "dOddp", &l, &r_obj, &a, &b, &avx)
+                             : PyArg_ParseTuple(args, "ddOp", &l, &a, &r_obj, &avx);
+    if (!parsed) return nullptr;
+    std::vector<double> r;
+    if (!to_vector(r_obj, r)) return nullptr;
+    std::vector<double> out(r.size());
+    velmora::lanes::allow_avx(avx != 0);
+    if (Ring) {
+        velmora::heyrovsky_magnifications(l, r, a, b, out);
+    } else {
+        velmora::UniformDisk::concentric(l, a, r, out);
+    }
+    velmora::lanes::allow_avx(true);
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(out.size()));
+    for (std::size_t i = 0; list != nullptr && i < out.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(out[i]);
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
 // The node table as a list of 7 lists of (weight, abscissa).
 PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
     PyObject* levels = PyList_New(0);
@@ -378,6 +413,8 @@ PyMethodDef kMethods[] = {
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
     {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
+    {"rings", py_lanes<true>, METH_VARARGS, nullptr},
+    {"concentric", py_lanes<false>, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -19,6 +19,7 @@
 #include <numbers>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/lanes.hpp"
 
 namespace velmora {
 
@@ -35,33 +36,43 @@ inline constexpr const char* kPMessage = "cel: p must be positive.";
 
 }  // namespace cel_detail
 
+// The loops below are templates over their arithmetic type (numerics/lanes.hpp): `double` for one
+// integral, a vector of doubles for several side by side with the same operations in each lane.
+// A lane whose AGM has converged keeps its values (selected, not updated) until the last lane is
+// done, so every lane ends exactly where the scalar loop would have stopped for it.
+
 // cel with √p given instead of p (callers with p = (x/y)² pass x/y and save a square root),
 // for kc ≠ 0 and √p > 0; a, b any reals. No domain checks: see cel() below.
-inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) {
-    double qc = std::fabs(kc);
-    double aa = a;
-    double pp = sqrt_p;
-    double bb = b / pp;
-    double e = qc;
-    double em = 1.0;
+template <class V>
+[[gnu::always_inline]] inline V cel_sqrt_p_lanes(V kc, V sqrt_p, V a, V b) {
+    using lanes::any, lanes::vabs, lanes::vsqrt;
+    V qc = vabs(kc);
+    V aa = a;
+    V pp = sqrt_p;
+    V bb = b / pp;
+    V e = qc;
+    V em = lanes::broadcast(1.0, kc);
+    auto live = em == em;
     for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
-        const double inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
-        const double f = aa;
-        aa += bb * inv_pp;
-        double g = e * inv_pp;
-        bb += f * g;
-        bb += bb;
-        pp += g;
-        g = em;
-        em += qc;
-        // Written as "not above" so that a NaN gap ends the loop.
-        if (!(std::fabs(g - qc) > g * cel_detail::kGap)) break;
-        qc = std::sqrt(e);
-        qc += qc;
+        const V inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
+        const V g = e * inv_pp;
+        const V twice = bb + aa * g;
+        const V old_em = em;
+        aa = live ? aa + bb * inv_pp : aa;
+        bb = live ? twice + twice : bb;
+        pp = live ? pp + g : pp;
+        em = live ? em + qc : em;
+        // Written as "above" so that a NaN gap ends the lane.
+        live = live && (vabs(old_em - qc) > old_em * cel_detail::kGap);
+        if (!any(live)) break;
+        qc = vsqrt(e);
+        qc = qc + qc;
         e = qc * em;
     }
     return std::numbers::pi / 2 * (bb + aa * em) / (em * (em + pp));
 }
+
+inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) { return cel_sqrt_p_lanes(kc, sqrt_p, a, b); }
 
 // Two integrals with the same kc in one loop, for the uniform disk (a Π-type and an E/K-type
 // combination at one parameter):
@@ -71,40 +82,46 @@ inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) {
 // of em (both start at 1 and gain e/pp = qc per pass, as e = qc·em), so the second integral needs
 // one division per pass; the first takes one reciprocal instead of two divisions. The values agree
 // with two cel calls to rounding, not bit for bit.
-struct CelPair {
-    double first;
-    double second;
+template <class V>
+struct CelPairOf {
+    V first;
+    V second;
 };
+using CelPair = CelPairOf<double>;
 
-inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1, double b1) {
-    double qc = std::fabs(kc);
-    double aa = a, pp = sqrt_p, bb = b / pp;
-    double aa1 = a1, bb1 = b1;
-    double e = qc;
-    double em = 1.0;
+template <class V>
+[[gnu::always_inline]] inline CelPairOf<V> cel_pair_lanes(V kc, V sqrt_p, V a, V b, V a1, V b1) {
+    using lanes::any, lanes::vabs, lanes::vsqrt;
+    V qc = vabs(kc);
+    V aa = a, pp = sqrt_p, bb = b / pp;
+    V aa1 = a1, bb1 = b1;
+    V e = qc;
+    V em = lanes::broadcast(1.0, kc);
+    auto live = em == em;
     for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
-        const double inv_pp = 1.0 / pp;
-        const double f = aa;
-        aa += bb * inv_pp;
-        const double g = e * inv_pp;
-        bb += f * g;
-        bb += bb;
-        pp += g;
-
-        const double f1 = aa1;
-        aa1 += bb1 / em;
-        bb1 += f1 * qc;
-        bb1 += bb1;
-
-        const double old_em = em;
-        em += qc;
-        if (!(std::fabs(old_em - qc) > old_em * cel_detail::kGap)) break;
-        qc = std::sqrt(e);
-        qc += qc;
+        const V inv_pp = 1.0 / pp;
+        const V g = e * inv_pp;
+        const V twice = bb + aa * g;
+        const V twice1 = bb1 + aa1 * qc;
+        const V old_em = em;
+        aa = live ? aa + bb * inv_pp : aa;
+        bb = live ? twice + twice : bb;
+        pp = live ? pp + g : pp;
+        aa1 = live ? aa1 + bb1 / em : aa1;
+        bb1 = live ? twice1 + twice1 : bb1;
+        em = live ? em + qc : em;
+        live = live && (vabs(old_em - qc) > old_em * cel_detail::kGap);
+        if (!any(live)) break;
+        qc = vsqrt(e);
+        qc = qc + qc;
         e = qc * em;
     }
-    const double scale = std::numbers::pi / 2 / em;
+    const V scale = std::numbers::pi / 2 / em;
     return {scale * (bb + aa * em) / (em + pp), scale * (bb1 + aa1 * em) / (em + em)};
+}
+
+inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1, double b1) {
+    return cel_pair_lanes(kc, sqrt_p, a, b, a1, b1);
 }
 
 // cel(kc, p, a, b) for kc ≠ 0 and p > 0 (a NaN passes both checks and gives NaN). kc = 0 is the
