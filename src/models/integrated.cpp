@@ -130,10 +130,17 @@ struct Singular {
     std::span<const std::complex<double>> span() const { return {points.data(), count}; }
 };
 
-// The points in r.
-Singular in_radius(double l, double eps) {
+// The points in r. A piece of [0, 1] that does not end on r = l (`ends_on_l` false) needs only the
+// nearest of them, when l > 0: r = l itself. Every other point is farther from each point of
+// [0, ∞): l ± 2iε by its imaginary part, −l and −l ± 2iε by their mirror image, so its ellipse is
+// never the smaller. A piece that ends on r = l sees the others through its map.
+Singular in_radius(double l, double eps, bool ends_on_l = true) {
     Singular s;
     const std::complex<double> off(0.0, 2.0 * eps);
+    if (l > 0.0 && !ends_on_l) {
+        s.add(l);
+        return s;
+    }
     if (l != 0.0) s.add(l), s.add(-l);
     s.add(l + off);
     if (l != 0.0) s.add(-l + off);
@@ -348,6 +355,50 @@ CalcResult<double> normaliser(const Profile& profile) {
     return total;
 }
 
+// The pieces of an ordered table at one lens position, integrated together: the nodes of every
+// piece go into one GradedBatch, so that the magnifications are taken in full lanes however few
+// nodes each piece has, and each piece's integral is then what graded_gauss gives for it alone,
+// bit for bit. The storage is reused from one lens position to the next.
+struct TableBatch {
+    GradedBatch batch;
+    std::vector<Profile::Piece> pieces;   // every piece of [0, 1], in order
+    std::vector<std::size_t> integral;    // per piece: its integral's index in batch, or kNone
+    std::vector<double> values;           // per node
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    // The pieces between the points; those for which wanted(piece) holds get an integral.
+    template <class Wanted>
+    void gather(const Profile& profile, const std::vector<double>& points, double l, double eps,
+                const GradedRule& rule, Wanted&& wanted) {
+        const Singular all = in_radius(l, eps), near = in_radius(l, eps, false);
+        batch.clear(), pieces.clear(), integral.clear();
+        for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+            const double a = points[i], b = points[i + 1];
+            pieces.push_back(profile.piece(a, b));
+            integral.push_back(wanted(pieces.back()) ? batch.size() : kNone);
+            if (integral.back() == kNone) continue;
+            const SingularEnd end = singular_end(a, b, l);
+            batch.add(a, b, end == SingularEnd::none ? near.span() : all.span(), end, rule);
+        }
+    }
+    // The integrand (pre·M(r))·post at every node, at(piece, r) giving the Term; non-finite → 0.
+    template <class M, class At>
+    void evaluate(const M& magnification, At&& at) {
+        const std::span<const double> r = batch.nodes();
+        values.resize(r.size());
+        magnification(r, std::span<double>(values));
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (integral[i] == kNone) continue;
+            for (std::size_t k = batch.first(integral[i]); k < batch.last(integral[i]); ++k) {
+                const Term t = at(pieces[i], r[k]);
+                values[k] = finite_or_zero((t.pre * values[k]) * t.post);
+            }
+        }
+    }
+    // Piece i's integral.
+    double of(std::size_t i) const { return batch.integral(integral[i], values); }
+};
+
 // Ring route of a table: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr.
 CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
                                                  const Profile& profile, double norm, const FarField& far,
@@ -358,6 +409,7 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
+    TableBatch work;
     for (const double li : l) {
         if (far.usable && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
@@ -366,8 +418,21 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
         }
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
-        const Singular singular = in_radius(li, eps);
         double m = 0.0;
+        if (profile.ordered()) {
+            // every piece is one line; one that is 0 at both ends has nothing to integrate
+            work.gather(profile, points, li, eps, rule,
+                        [](const Profile::Piece& piece) { return piece.at_start != 0.0 || piece.at_end != 0.0; });
+            work.evaluate(Rings{li, re, rstar}, [](const Profile::Piece& piece, double r) {
+                return Term{r, kTwoPi * r, piece(r)};
+            });
+            for (std::size_t i = 0; i < work.pieces.size(); ++i) {
+                if (work.integral[i] != TableBatch::kNone) m += work.of(i);
+            }
+            out.push_back(m / norm);
+            continue;
+        }
+        const Singular singular = in_radius(li, eps);
         for (std::size_t i = 0; i + 1 < points.size(); ++i) {
             const double a = points[i], b = points[i + 1];
             const Profile::Piece piece = profile.piece(a, b);
@@ -395,6 +460,8 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
+    TableBatch work;
+    std::vector<double> w_at;  // W at the split points
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         if (far.usable && li >= kTableFarField) {
@@ -408,8 +475,27 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
         auto disk = [&](double r) { return r == 1.0 ? w_full : UniformDisk::value(li / r, r * rho); };
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
-        const Singular singular = in_radius(li, eps);
         double m = 0.0;
+        if (profile.ordered()) {
+            // only a sloped piece has an integral; W at the points (but r = 0) in one batch too
+            work.gather(profile, points, li, eps, rule,
+                        [](const Profile::Piece& piece) { return piece.line.slope != 0.0; });
+            work.evaluate(Disks{li, rho}, [](const Profile::Piece&, double r) { return Term{r, kPi * r * r, 1.0}; });
+            w_at.resize(points.size());
+            UniformDisk::concentric(li, rho, std::span<const double>(points).subspan(1),
+                                    std::span<double>(w_at).subspan(1));
+            for (std::size_t j = 0; j < work.pieces.size(); ++j) {
+                const Profile::Piece& piece = work.pieces[j];
+                const double a = points[j], b = points[j + 1];
+                const double at_end = finite_or_zero(kPi * b * b * w_at[j + 1] * piece.at_end);
+                const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * w_at[j] * piece.at_start);
+                const double inside = work.integral[j] == TableBatch::kNone ? 0.0 : piece.line.slope * work.of(j);
+                m += at_end - at_start - inside;
+            }
+            out.push_back(m / norm);
+            continue;
+        }
+        const Singular singular = in_radius(li, eps);
         for (std::size_t j = 0; j + 1 < points.size(); ++j) {
             const double a = points[j], b = points[j + 1];
             const Profile::Piece piece = profile.piece(a, b);

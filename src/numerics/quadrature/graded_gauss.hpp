@@ -25,6 +25,7 @@
 #include <complex>
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "numerics/quadrature/gauss_rules.hpp"
 
@@ -109,59 +110,61 @@ struct Panel {
 // ∫₀¹ log x dx = −1: 2.7e-12 at n = 16, 2.0e-13 at 20, 2.2e-14 at 24, 2.7e-15 at 28).
 inline constexpr int kMinMappedSize = 28;
 
-// A node's point x in the panel and the factor its value of f takes (dx/dξ of a mapped panel, 1 else).
-struct Point {
-    double x;
-    double factor;
-};
-
-// Σ w_k f(x_k)·factor_k over the rule's nodes ξ_k on [−1, 1], point(ξ) giving x and the factor;
-// the symmetric nodes are summed pairwise. A batch f gets the panel's points in one call.
-template <class F, class Map>
-double apply(const gauss_rules::Rule& rule, F& f, Map&& point) {
-    constexpr std::size_t largest = static_cast<std::size_t>(gauss_rules::kRules.back().size);
-    std::array<double, largest> x, factor, y;
-    const std::size_t count = static_cast<std::size_t>((rule.size + 1) / 2);
-    const bool odd = rule.size % 2 == 1;
-    std::size_t n = 0;
-    auto add = [&](double xi) {
-        const Point p = point(xi);
-        x[n] = p.x, factor[n] = p.factor, ++n;
-    };
-    for (std::size_t k = 0; k < count; ++k) {
-        if (odd && k == 0) {
-            add(0.0);
-        } else {
-            add(rule.nodes[k].abscissa), add(-rule.nodes[k].abscissa);
-        }
-    }
-    evaluate(f, std::span<const double>(x.data(), n), std::span<double>(y.data(), n));
-    double sum = 0.0;
-    std::size_t j = 0;
-    if (odd) sum = rule.nodes[0].weight * (y[0] * factor[0]), j = 1;
-    for (std::size_t k = j; k < count; ++k, j += 2) {
-        sum = sum + rule.nodes[k].weight * (y[j] * factor[j] + y[j + 1] * factor[j + 1]);
-    }
-    return sum;
-}
-
 }  // namespace graded_detail
 
-// ∫_a^b f(x) dx, a < b, f analytic on the interval apart from the flagged end, with `points`
-// its singular points that matter (complex; those of a real f come in conjugate pairs, of which
-// one is enough). f is evaluated inside the panels, and at a flagged end where a mapped node
-// rounds onto it (such a node weighs below 1e-17 of the panel width): f must give a finite value (0)
-// at that end.
-template <class F>
-double graded_gauss(F&& f, double a, double b, std::span<const std::complex<double>> points, SingularEnd singular,
-                    const GradedRule& rule) {
+// One final panel of a graded rule: its Gauss rule, where its nodes lie and the factor of its sum.
+// A plain panel's node ξ is at x = d + c·ξ; a mapped panel's at x = e ± w·u⁶ with u = (1 + ξ)/2,
+// where the integrand takes the factor u⁵ (dx = 3w·u⁵ dξ, the 3w being the panel's scale).
+struct GradedPanel {
+    const gauss_rules::Rule* rule;
+    bool mapped;
+    double origin;  // d, or the singular end e
+    double step;    // c, or ±w
+    double scale;   // c, or 3w
+
+    // out(x, factor) for each node, in the order sum() takes them: the centre first for an odd
+    // rule, then the pairs ±ξ_k.
+    template <class Out>
+    void nodes(Out&& out) const {
+        const std::size_t count = static_cast<std::size_t>((rule->size + 1) / 2);
+        const bool odd = rule->size % 2 == 1;
+        auto node = [&](double xi) {
+            if (!mapped) return out(origin + step * xi, 1.0);
+            const double u = 0.5 * (1.0 + xi);
+            const double u2 = u * u, u3 = u2 * u;
+            out(origin + step * (u3 * u3), u3 * u2);
+        };
+        for (std::size_t k = 0; k < count; ++k) {
+            if (odd && k == 0) {
+                node(0.0);
+            } else {
+                node(rule->nodes[k].abscissa), node(-rule->nodes[k].abscissa);
+            }
+        }
+    }
+
+    // scale·Σ w_k y_k·factor_k over the values at the nodes, in that order, the pairs summed first.
+    double sum(const double* y, const double* factor) const {
+        const std::size_t count = static_cast<std::size_t>((rule->size + 1) / 2);
+        double total = 0.0;
+        std::size_t k = 0, j = 0;
+        if (rule->size % 2 == 1) total = rule->nodes[0].weight * (y[0] * factor[0]), k = 1, j = 1;
+        for (; k < count; ++k, j += 2) total = total + rule->nodes[k].weight * (y[j] * factor[j] + y[j + 1] * factor[j + 1]);
+        return scale * total;
+    }
+};
+
+// The panels of ∫_a^b, a < b, each handed to emit(const GradedPanel&) in the order graded_gauss
+// adds them up; `points` and `singular` as for graded_gauss. Nothing depends on the integrand.
+template <class Emit>
+void graded_panels(double a, double b, std::span<const std::complex<double>> points, SingularEnd singular,
+                   const GradedRule& rule, Emit&& emit) {
     using graded_detail::Panel;
     const gauss_rules::Rule& largest = gauss_rules::kRules.back();
     std::array<Panel, graded_detail::kMaxPanels> stack;
     std::size_t top = 0;
     std::size_t panels = 1;
     stack[top++] = Panel{a, b, singular};
-    double total = 0.0;
     while (top > 0) {
         const Panel p = stack[--top];
         const double w = p.b - p.a;
@@ -175,10 +178,8 @@ double graded_gauss(F&& f, double a, double b, std::span<const std::complex<doub
             }
             const gauss_rules::Rule* gauss = rule.rule_for(s);
             if (gauss != nullptr || !may_split) {
-                const double c = 0.5 * w, d = 0.5 * (p.a + p.b);
-                total += c * graded_detail::apply(gauss ? *gauss : largest, f, [&](double xi) {
-                    return graded_detail::Point{d + c * xi, 1.0};
-                });
+                const double c = 0.5 * w;
+                emit(GradedPanel{gauss ? gauss : &largest, false, 0.5 * (p.a + p.b), c, c});
                 continue;
             }
             // Split toward the nearest point: at σ from the end it is next to, or at its projection.
@@ -203,14 +204,7 @@ double graded_gauss(F&& f, double a, double b, std::span<const std::complex<doub
         }
         const gauss_rules::Rule* gauss = rule.rule_for(s, graded_detail::kMinMappedSize);
         if (gauss != nullptr || !may_split) {
-            const double signed_w = at_start ? w : -w;
-            // with u = (1 + ξ)/2 for the s of the map: dx = 6w·u⁵ du = 3w·u⁵ dξ
-            const double sum = graded_detail::apply(gauss ? *gauss : largest, f, [&](double xi) {
-                const double u = 0.5 * (1.0 + xi);
-                const double u2 = u * u, u3 = u2 * u;
-                return graded_detail::Point{e + signed_w * (u3 * u3), u3 * u2};
-            });
-            total += 3.0 * w * sum;
+            emit(GradedPanel{gauss ? gauss : &largest, true, e, at_start ? w : -w, 3.0 * w});
             continue;
         }
         const double cut = at_start ? p.a + rule.ratio() * w : p.b - rule.ratio() * w;
@@ -218,7 +212,70 @@ double graded_gauss(F&& f, double a, double b, std::span<const std::complex<doub
         stack[top++] = at_start ? Panel{cut, p.b, SingularEnd::none} : Panel{p.a, cut, SingularEnd::none};
         panels += 1;
     }
+}
+
+// ∫_a^b f(x) dx, a < b, f analytic on the interval apart from the flagged end, with `points`
+// its singular points that matter (complex; those of a real f come in conjugate pairs, of which
+// one is enough). f is evaluated inside the panels, and at a flagged end where a mapped node
+// rounds onto it (such a node weighs below 1e-17 of the panel width): f must give a finite value (0)
+// at that end. A batch f gets each panel's nodes in one call.
+template <class F>
+double graded_gauss(F&& f, double a, double b, std::span<const std::complex<double>> points, SingularEnd singular,
+                    const GradedRule& rule) {
+    constexpr std::size_t largest = static_cast<std::size_t>(gauss_rules::kRules.back().size);
+    double total = 0.0;
+    graded_panels(a, b, points, singular, rule, [&](const GradedPanel& panel) {
+        std::array<double, largest> x, factor, y;
+        std::size_t n = 0;
+        panel.nodes([&](double xk, double fk) { x[n] = xk, factor[n] = fk, ++n; });
+        evaluate(f, std::span<const double>(x.data(), n), std::span<double>(y.data(), n));
+        total += panel.sum(y.data(), factor.data());
+    });
     return total;
 }
+
+// Many graded integrals evaluated together: the nodes of all of them are gathered first, so that
+// one batch call can take them all (in full lanes however small each integral's rule), and then
+// each integral is summed exactly as graded_gauss sums it. The storage is kept between uses.
+class GradedBatch {
+public:
+    void clear() {
+        panels_.clear(), first_node_.clear(), first_panel_.clear(), x_.clear(), factor_.clear();
+    }
+    // Appends ∫_a^b as the next integral (its index is the count before the call).
+    void add(double a, double b, std::span<const std::complex<double>> points, SingularEnd singular,
+             const GradedRule& rule) {
+        first_panel_.push_back(panels_.size());
+        graded_panels(a, b, points, singular, rule, [&](const GradedPanel& panel) {
+            panels_.push_back(panel);
+            first_node_.push_back(x_.size());
+            panel.nodes([&](double xk, double fk) { x_.push_back(xk), factor_.push_back(fk); });
+        });
+    }
+    std::size_t size() const { return first_panel_.size(); }
+    // The nodes of all integrals, and the range [first, last) of integral i's among them.
+    std::span<const double> nodes() const { return x_; }
+    std::size_t first(std::size_t i) const { return node_of_panel(first_panel_[i]); }
+    std::size_t last(std::size_t i) const {
+        return node_of_panel(i + 1 < first_panel_.size() ? first_panel_[i + 1] : panels_.size());
+    }
+    // Integral i from the integrand's values y at all nodes.
+    double integral(std::size_t i, std::span<const double> y) const {
+        const std::size_t end = i + 1 < first_panel_.size() ? first_panel_[i + 1] : panels_.size();
+        double total = 0.0;
+        for (std::size_t p = first_panel_[i]; p < end; ++p) {
+            total += panels_[p].sum(y.data() + first_node_[p], factor_.data() + first_node_[p]);
+        }
+        return total;
+    }
+
+private:
+    std::size_t node_of_panel(std::size_t p) const { return p < first_node_.size() ? first_node_[p] : x_.size(); }
+
+    std::vector<GradedPanel> panels_;
+    std::vector<std::size_t> first_node_;   // per panel
+    std::vector<std::size_t> first_panel_;  // per integral
+    std::vector<double> x_, factor_;        // per node
+};
 
 }  // namespace velmora
