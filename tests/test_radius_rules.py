@@ -13,7 +13,7 @@ import pytest
 
 import velmora
 from _kernels import load
-from _references import law_mp, rel_err, table_mp
+from _references import law_mp, mp, rel_err, table_mp
 
 kern = load()
 
@@ -86,7 +86,7 @@ SQUARE_POINTS = [(l, rho) for l, rho in LAW_POINTS if 1.0285 < l < 3.0]
 @pytest.mark.parametrize("exponent, points", [(26.0, LAW_POINTS), (30.0, LAW_POINTS), (20.0, SQUARE_POINTS)],
                          ids=["26 everywhere", "30 everywhere", "20 on the r² rule"])
 def test_weakened_rule_fails(exponent, points):
-    # Fewer nodes per panel (the shipped exponent is 38): some tested point must then be off by more
+    # Fewer nodes per panel (the shipped exponent is 40 for the law): some tested point must then be off by more
     # than the 1e-12 the test above allows. (The grading ratio changes only the cost: every panel's
     # count follows from its own ellipse.)
     worst = law_errors(exponent, points)[0]
@@ -125,6 +125,45 @@ def test_tables_against_mpmath(name, bl, bf, ls, rho):
         bad += [f"{route} l={l!r}: {got!r} off by {e:.1e}" for route, got in (("ring", a), ("disk", b))
                 if not (e := rel_err(got, want)) <= 1e-11]
     assert not bad, "\n".join(bad)
+
+
+def exact_normaliser(bl, bf):
+    """N = ∫₀¹ 2πr P(r) dr of the table read linearly (0 outside it), in exact rationals of the given
+    doubles, times 2π at 40 digits."""
+    from fractions import Fraction
+    total = Fraction(0)
+    for (x0, y0), (x1, y1) in zip(zip(bl, bf), zip(bl[1:], bf[1:])):
+        a, b = max(Fraction(x0), Fraction(0)), min(Fraction(x1), Fraction(1))
+        if b <= a:
+            continue
+        slope = (Fraction(y1) - Fraction(y0)) / (Fraction(x1) - Fraction(x0))
+        c = Fraction(y0) - slope * Fraction(x0)
+        total += c * (b * b - a * a) / 2 + slope * (b**3 - a**3) / 3
+    with mp.workdps(40):
+        return 2 * mp.pi * mp.mpf(total.numerator) / total.denominator
+
+
+def _random_table(n, seed, lo=0.0, hi=1.0):
+    rng = np.random.default_rng(seed)
+    return list(np.sort(rng.uniform(lo, hi, n))), list(rng.uniform(0.1, 3.0, n))
+
+
+NORMALISER_TABLES = [
+    ("two knots", [0.0, 0.7], [1.0, 0.5]),
+    ("11 uniform", *_knots_uniform(11)),
+    ("1000 uniform", *_knots_uniform(1000)),
+    ("1000 clustered", *_knots_clustered(1000)),
+    ("1000 random", *_random_table(1000, 5)),
+    ("beyond the disk", *_random_table(50, 6, -0.5, 1.5)),
+    ("spot", *TABLES[3][1:3]),
+]
+
+
+@pytest.mark.parametrize("name, bl, bf", NORMALISER_TABLES, ids=[t[0] for t in NORMALISER_TABLES])
+def test_flux_map_normaliser_against_exact_rationals(name, bl, bf):
+    want = exact_normaliser(bl, bf)
+    got = kern.flux_map_normaliser(bl, bf)
+    assert rel_err(got, want) <= 1e-14, f"{name}: {got!r} against {mp.nstr(want, 20)}"
 
 
 def test_table_with_a_weakened_rule_fails():

@@ -40,7 +40,9 @@ enum class Route { law_ring, law_disk, table_ring, table_disk };
 CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<double> l, double re, double rstar,
                                                      std::span<const double> bl, std::span<const double> bf,
                                                      const GradedRule& rule);
-// The rule the four functions above use.
-const GradedRule& integrated_rule();
+// The rule each of the four functions above uses.
+const GradedRule& integrated_rule(Route route);
+// The flux map's normaliser N as those functions divide by it, for the tests.
+CalcResult<double> flux_map_normaliser(std::span<const double> bl, std::span<const double> bf);
 
 }  // namespace velmora

@@ -287,7 +287,7 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
         PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2 or 3");
         return nullptr;
     }
-    const velmora::GradedRule& shipped = velmora::integrated_rule();
+    const velmora::GradedRule& shipped = velmora::integrated_rule(static_cast<velmora::Route>(route));
     double exponent = shipped.exponent(), ratio = shipped.ratio();
     if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
@@ -368,6 +368,24 @@ PyObject* py_lanes(PyObject*, PyObject* args) {
     return list;
 }
 
+// flux_map_normaliser(bl, bf): N = ∫₀¹ 2πr P(r) dr as the flux-map functions divide by it.
+PyObject* py_flux_map_normaliser(PyObject*, PyObject* args) {
+    PyObject *bl_obj, *bf_obj;
+    if (!PyArg_ParseTuple(args, "OO", &bl_obj, &bf_obj)) return nullptr;
+    std::vector<double> bl, bf;
+    if (!to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
+    if (bl.size() != bf.size()) {
+        PyErr_SetString(PyExc_ValueError, "bl and bf must have the same length");
+        return nullptr;
+    }
+    const CalcResult<double> n = velmora::flux_map_normaliser(bl, bf);
+    if (!n) {
+        PyErr_SetString(PyExc_RuntimeError, n.error());
+        return nullptr;
+    }
+    return PyFloat_FromDouble(*n);
+}
+
 // The node table as a list of 7 lists of (weight, abscissa).
 PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
     PyObject* levels = PyList_New(0);
@@ -414,6 +432,7 @@ PyMethodDef kMethods[] = {
     {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},
+    {"flux_map_normaliser", py_flux_map_normaliser, METH_VARARGS, nullptr},
     {"concentric", py_lanes<false>, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
