@@ -273,7 +273,7 @@ def adaptive_reference(l, rho, bl, bf):
 
 
 @pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
-@pytest.mark.parametrize("knots, rho", [(101, 0.05), (101, 10.0), (21, 1.0)])
+@pytest.mark.parametrize("knots, rho", [(101, 0.05), (101, 10.0), (21, 1.0), (1001, 0.05)])
 def test_many_knot_table_against_adaptive_quadrature(knots, rho):
     # Table pieces away from the lens take a short fixed rule; the lens is put on a knot, just
     # beside one (the neighbouring piece then touches the singularity's near side), between knots,

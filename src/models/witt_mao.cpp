@@ -76,11 +76,31 @@ constexpr std::array<double, UniformDisk::kFarFieldTerms> kUniformWeights = [] {
     return ones;
 }();
 
-double horner(std::span<const double> coefficients, double x) {
-    double acc = coefficients[0];
-    for (std::size_t i = 1; i < coefficients.size(); ++i) acc = acc * x + coefficients[i];
+// Q_{k+1}(s) by Horner's rule, its length known at compile time so that the loop unrolls.
+template <std::size_t K>
+double horner(double x) {
+    const std::span<const double> q = kQ[K];
+    constexpr std::size_t size = std::size(kQ[K]);
+    double acc = q[0];
+    for (std::size_t i = 1; i < size; ++i) acc = acc * x + q[i];
     return acc;
 }
+
+// y·(w₁Q₁ + y·(w₂Q₂ + y·(… + y·w_T·Q_T))) for T terms, innermost first: one unrolled function per
+// T, so that the T polynomials (independent of each other) can be evaluated side by side.
+template <std::size_t Terms>
+double series(double s, double y, const double* weights) {
+    double sum = 0.0;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((sum = y * (weights[Terms - 1 - I] * horner<Terms - 1 - I>(s) + sum)), ...);
+    }(std::make_index_sequence<Terms>{});
+    return sum;
+}
+
+using Series = double (*)(double, double, const double*);
+constexpr Series kSeries[] = {nullptr, series<1>, series<2>, series<3>, series<4>,  series<5>, series<6>,
+                              series<7>, series<8>, series<9>, series<10>, series<11>, series<12>};
+static_assert(std::size(kSeries) == UniformDisk::kFarFieldTerms + 1);
 
 }  // namespace
 
@@ -126,10 +146,8 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
     // cancellation.
     const double point = (2.0 - s) / (2.0 * std::sqrt(w / (w + 4.0)));
     const double y = 1.0 / (l * l);
-    // y·(w₁Q₁ + y·(w₂Q₂ + y·(…))), innermost first
-    double series = 0.0;
-    for (std::size_t k = terms_at(l); k-- > 0;) series = y * (weights[k] * horner(kQ[k], s) + series);
-    const double w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * series;
+    const double sum = kSeries[terms_at(l)](s, y, weights.data());
+    const double w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * sum;
     // The closed form is odd in ρ (a negative source radius, outside the physical domain, gives
     // −W(|ρ|)); the series is even, so it takes the sign of ρ to agree with it.
     return std::copysign(point * w_over_a, rho);
