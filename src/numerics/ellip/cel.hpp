@@ -41,26 +41,19 @@ inline constexpr const char* kPMessage = "cel: p must be positive.";
 // A lane whose AGM has converged keeps its values (selected, not updated) until the last lane is
 // done, so every lane ends exactly where the scalar loop would have stopped for it.
 
-// cel with √p given instead of p (callers with p = (x/y)² pass x/y and save a square root),
-// for kc ≠ 0 and √p > 0; a, b any reals. No domain checks: see cel() below.
-template <class V>
-[[gnu::always_inline]] inline V cel_sqrt_p_lanes(V kc, V sqrt_p, V a, V b) {
+// The AGM passes shared by the integrals below: the terms e, em, qc depend on kc alone, and each
+// pass first hands them to update(live, e, qc, em), which advances the integrals' own terms in the
+// live lanes, then advances em and stops each lane once em and qc agree. Returns the final em.
+template <class V, class Update>
+[[gnu::always_inline]] inline V agm_passes(V kc, Update&& update) {
     using lanes::any, lanes::vabs, lanes::vsqrt;
     V qc = vabs(kc);
-    V aa = a;
-    V pp = sqrt_p;
-    V bb = b / pp;
     V e = qc;
     V em = lanes::broadcast(1.0, kc);
     auto live = em == em;
     for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
-        const V inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
-        const V g = e * inv_pp;
-        const V twice = bb + aa * g;
+        update(live, e, qc, em);
         const V old_em = em;
-        aa = live ? aa + bb * inv_pp : aa;
-        bb = live ? twice + twice : bb;
-        pp = live ? pp + g : pp;
         em = live ? em + qc : em;
         // Written as "above" so that a NaN gap ends the lane.
         live = live && (vabs(old_em - qc) > old_em * cel_detail::kGap);
@@ -69,6 +62,22 @@ template <class V>
         qc = qc + qc;
         e = qc * em;
     }
+    return em;
+}
+
+// cel with √p given instead of p (callers with p = (x/y)² pass x/y and save a square root),
+// for kc ≠ 0 and √p > 0; a, b any reals. No domain checks: see cel() below.
+template <class V>
+[[gnu::always_inline]] inline V cel_sqrt_p_lanes(V kc, V sqrt_p, V a, V b) {
+    V aa = a, pp = sqrt_p, bb = b / pp;
+    const V em = agm_passes(kc, [&](const auto& live, V e, V, V) __attribute__((always_inline)) {
+        const V inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
+        const V g = e * inv_pp;
+        const V twice = bb + aa * g;
+        aa = live ? aa + bb * inv_pp : aa;
+        bb = live ? twice + twice : bb;
+        pp = live ? pp + g : pp;
+    });
     return std::numbers::pi / 2 * (bb + aa * em) / (em * (em + pp));
 }
 
@@ -78,10 +87,9 @@ inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) { return 
 // combination at one parameter):
 //   first  = cel(kc, p, a, b)   with √p = sqrt_p,
 //   second = cel(kc, 1, a1, b1).
-// The AGM terms e, em, qc depend on kc alone and are shared. For p = 1 the recurrence of p is that
-// of em (both start at 1 and gain e/pp = qc per pass, as e = qc·em), so the second integral needs
-// one division per pass; the first takes one reciprocal instead of two divisions. The values agree
-// with two cel calls to rounding, not bit for bit.
+// For p = 1 the recurrence of p is that of em (both start at 1 and gain e/pp = qc per pass, as
+// e = qc·em), so the second integral needs one division per pass; the first takes one reciprocal
+// instead of two divisions. The values agree with two cel calls to rounding, not bit for bit.
 template <class V>
 struct CelPairOf {
     V first;
@@ -91,31 +99,19 @@ using CelPair = CelPairOf<double>;
 
 template <class V>
 [[gnu::always_inline]] inline CelPairOf<V> cel_pair_lanes(V kc, V sqrt_p, V a, V b, V a1, V b1) {
-    using lanes::any, lanes::vabs, lanes::vsqrt;
-    V qc = vabs(kc);
     V aa = a, pp = sqrt_p, bb = b / pp;
     V aa1 = a1, bb1 = b1;
-    V e = qc;
-    V em = lanes::broadcast(1.0, kc);
-    auto live = em == em;
-    for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
+    const V em = agm_passes(kc, [&](const auto& live, V e, V qc, V em_now) __attribute__((always_inline)) {
         const V inv_pp = 1.0 / pp;
         const V g = e * inv_pp;
         const V twice = bb + aa * g;
         const V twice1 = bb1 + aa1 * qc;
-        const V old_em = em;
         aa = live ? aa + bb * inv_pp : aa;
         bb = live ? twice + twice : bb;
         pp = live ? pp + g : pp;
-        aa1 = live ? aa1 + bb1 / em : aa1;
+        aa1 = live ? aa1 + bb1 / em_now : aa1;
         bb1 = live ? twice1 + twice1 : bb1;
-        em = live ? em + qc : em;
-        live = live && (vabs(old_em - qc) > old_em * cel_detail::kGap);
-        if (!any(live)) break;
-        qc = vsqrt(e);
-        qc = qc + qc;
-        e = qc * em;
-    }
+    });
     const V scale = std::numbers::pi / 2 / em;
     return {scale * (bb + aa * em) / (em + pp), scale * (bb1 + aa1 * em) / (em + em)};
 }
