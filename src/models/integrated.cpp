@@ -391,9 +391,10 @@ struct TableBatch {
                 const GradedRule& rule, Wanted&& wanted) {
         const Singular all = in_radius(l, eps), near = in_radius(l, eps, false);
         batch.clear(), pieces.clear(), integral.clear();
+        std::size_t cursor = 0;
         for (std::size_t i = 0; i + 1 < points.size(); ++i) {
             const double a = points[i], b = points[i + 1];
-            pieces.push_back(profile.piece(a, b));
+            pieces.push_back(profile.piece(a, b, cursor));
             integral.push_back(wanted(pieces.back()) ? batch.size() : kNone);
             if (integral.back() == kNone) continue;
             const SingularEnd end = singular_end(a, b, l);

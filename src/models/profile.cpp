@@ -9,14 +9,15 @@ namespace velmora {
 namespace {
 
 // The table segment that holds the piece (a, b), or none if the piece lies outside the table.
-// Pieces never straddle a knot, so their midpoint names the segment; it is found by bisection.
+// Pieces never straddle a knot, so their midpoint names the segment; it is found by bisection, or
+// by the forward search from `cursor` for pieces taken in ascending order.
 bool table_segment(const LinearTable& table, std::span<const double> bl, std::span<const double> bf, double a,
-                   double b, Segment* out) {
+                   double b, Segment* out, std::size_t* cursor) {
     const std::size_t m = table.size();
     if (m == 0) return false;
     const double mid = 0.5 * (a + b);
     if (mid < bl[0] || mid > bl[m - 1]) return false;
-    *out = m == 1 ? Segment{0.0, bf[0]} : table.segment(mid);
+    *out = m == 1 ? Segment{0.0, bf[0]} : cursor != nullptr ? table.segment(mid, *cursor) : table.segment(mid);
     return true;
 }
 
@@ -52,14 +53,18 @@ std::vector<double> Profile::kinks() const {
     return out;
 }
 
-Profile::Piece Profile::piece(double a, double b) const {
+Profile::Piece Profile::piece(double a, double b) const { return piece_at(a, b, nullptr); }
+
+Profile::Piece Profile::piece(double a, double b, std::size_t& cursor) const { return piece_at(a, b, &cursor); }
+
+Profile::Piece Profile::piece_at(double a, double b, std::size_t* cursor) const {
     if (!is_table_) return Piece{a, b, (*this)(a), (*this)(b), true, Segment{0.0, 0.0}, nullptr};
     if (std::min(bl_.size(), bf_.size()) == 1) {
         return Piece{a, b, bf_[0], bf_[0], false, Segment{0.0, bf_[0]}, nullptr};
     }
     Segment segment;
     const Profile* lookup = ordered_ ? nullptr : this;
-    if (!table_segment(table_, bl_, bf_, a, b, &segment)) {
+    if (!table_segment(table_, bl_, bf_, a, b, &segment, cursor)) {
         return Piece{a, b, 0.0, 0.0, false, Segment{0.0, 0.0}, lookup};
     }
     return Piece{a, b, segment.at(a), segment.at(b), false, segment, lookup};

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -56,9 +57,13 @@ public:
         double against_slope(F&& f, Quadrature&& quadrature) const;
     };
     Piece piece(double a, double b) const;
+    // The same for pieces taken in ascending order (an ordered table's pieces one after another):
+    // `cursor`, 0 before the first, carries the table search from one piece to the next.
+    Piece piece(double a, double b, std::size_t& cursor) const;
 
 private:
     Profile(bool is_table, std::span<const double> bl, std::span<const double> bf);
+    Piece piece_at(double a, double b, std::size_t* cursor) const;
 
     bool is_table_;
     bool ordered_;  // knots ascending and not NaN: a piece between two knots is one segment

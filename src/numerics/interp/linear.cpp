@@ -71,6 +71,16 @@ std::size_t LinearTable::leading_below(double x) const {
 
 std::size_t LinearTable::segment_index(double x) const { return segment_of(leading_below(x), m_); }
 
+Segment LinearTable::segment(double x, std::size_t& cursor) const {
+    if (std::isnan(x)) return lines_[segment_of(0, m_)];
+    // p is ascending and the previous x was not above this one, so the first p[k] ≥ x is at or
+    // after the cursor: the forward scan finds the k of lower_bound.
+    std::size_t k = std::min(cursor, running_max_.size());
+    while (k < running_max_.size() && running_max_[k] < x) ++k;
+    cursor = k;
+    return lines_[segment_of(k, m_)];
+}
+
 double LinearTable::operator()(double x, Extrapolation mode) const {
     if (m_ == 1) return ys_[0];
     if (m_ == 0) return 0.0;

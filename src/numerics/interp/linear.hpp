@@ -54,6 +54,10 @@ public:
     std::size_t segment_index(double x) const;
     // That segment's line (needs m ≥ 2).
     Segment segment(double x) const { return lines_[segment_index(x)]; }
+    // The same for points taken in ascending order: `cursor` (0 before the first point) holds the
+    // previous point's count and the search goes on from there, so a pass over the segments in
+    // order costs O(len xs) in all, not O(log len xs) per point. Same segment as segment(x).
+    Segment segment(double x, std::size_t& cursor) const;
     // interp(xs, ys, x, mode).
     double operator()(double x, Extrapolation mode) const;
 
