@@ -167,11 +167,13 @@ HalfAngle half_angle(double t) {
 
 // The points in t: each r-point z gives ±τ, τ = √((1 − z)/(1 + z)) (φ = ±acos z), its mirror −z
 // gives 1/τ (and −1/τ, too far from [0, 1] to matter), and the map's 1/(1 + t²) has its poles at ±i.
+// At l = 1, τ = 0 and the mirror r = −1 maps to t = ∞, which bounds nothing: it is left out.
 Singular in_half_angle(double l, double eps) {
     Singular s;
     auto add = [&](std::complex<double> z) {
         const std::complex<double> tau = std::sqrt((1.0 - z) / (1.0 + z));
-        s.add(tau), s.add(-tau), s.add(1.0 / tau);
+        s.add(tau), s.add(-tau);
+        if (tau != 0.0) s.add(1.0 / tau);
     };
     if (l != 0.0) add(l);  // for l > 1 τ is imaginary: r = l lies off the disk
     add(std::complex<double>(l, 2.0 * eps));
