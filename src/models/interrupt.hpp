@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora::interrupt {
 
@@ -21,7 +22,7 @@ namespace velmora::interrupt {
 using Hook = bool (*)();
 
 // The sentinel message; told apart from every kernel message by its address.
-inline constexpr char kStopped[] = "interrupted";
+inline constexpr const char* kStopped = messages::kStopped;
 
 // Work between two clock reads, in units of about one kernel evaluation (0.1 µs): a few
 // hundred microseconds of the cheapest loops.

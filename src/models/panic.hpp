@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "numerics/messages.hpp"
+
 namespace velmora {
 
 class Panic : public std::runtime_error {
@@ -16,7 +18,7 @@ public:
 // The two columns of a table must have equal lengths.
 inline void assert_equal_lengths(std::size_t left, std::size_t right) {
     if (left != right) {
-        throw Panic("assertion `left == right` failed\n  left: " + std::to_string(left) +
+        throw Panic(std::string(messages::kUnequalColumns) + "\n  left: " + std::to_string(left) +
                     "\n right: " + std::to_string(right));
     }
 }

@@ -12,6 +12,7 @@
 #include "models/interrupt.hpp"
 #include "numerics/ellip/cel.hpp"
 #include "numerics/lanes.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora {
 namespace {
@@ -223,7 +224,7 @@ void UniformDisk::concentric(double l, double rho, std::span<const double> r, st
 CalcResult<double> UniformDisk::at(double l) const {
     // On the limb a negative source radius has no value: there the closed form's parameter is
     // exactly 1, which the third-kind integral rejects.
-    if (l == 1.0 && rho_ < 0.0) return Failure{"ellippi: m must be less than 1."};
+    if (l == 1.0 && rho_ < 0.0) return Failure{messages::kEllippiM};
     return value(l, rho_);
 }
 

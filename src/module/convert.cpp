@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "module/refs.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora::module {
 namespace {
@@ -73,7 +74,7 @@ bool float_argument(PyObject* object, double* out) {
 
 bool float_sequence_argument(PyObject* object, std::vector<double>* out) {
     if (PyUnicode_Check(object)) {
-        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        PyErr_SetString(PyExc_TypeError, messages::kStrForSequence);
         return false;
     }
     if (!PySequence_Check(object)) {

@@ -75,7 +75,7 @@ void prefix_argument_error(const char* name) noexcept {
 }
 
 void ensure_error_set() noexcept {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, messages::kNoError);
 }
 
 }  // namespace velmora::module

@@ -5,9 +5,11 @@
 
 #include <exception>
 
+#include "numerics/messages.hpp"
+
 namespace velmora::module {
 
-inline constexpr const char kPanicMessage[] = "uncaught panic at ffi boundary";
+inline constexpr const char* kPanicMessage = messages::kPanic;
 
 // The panic exception type (a BaseException subclass), created on the first call (at import);
 // returns a new reference, or null with an error set.

@@ -10,6 +10,7 @@
 #include "module/call_frame.hpp"
 #include "module/errors.hpp"
 #include "module/refs.hpp"
+#include "numerics/messages.hpp"
 #include "module/state.hpp"
 
 namespace velmora::module {
@@ -70,7 +71,7 @@ bool add_function(PyObject* module, PyObject* function) {
         all = created.get();  // the module dict keeps it alive
     }
     if (!PyList_Check(all) || PyList_Append(all, name.get()) < 0) {
-        PyErr_SetString(PyExc_ImportError, "could not append __name__ to __all__");
+        PyErr_SetString(PyExc_ImportError, messages::kAllNotList);
         return false;
     }
     return PyObject_SetAttr(module, name.get(), function) == 0;
@@ -97,7 +98,7 @@ PyObject* create_module() {
     // importer claim the process) keeps a sub-interpreter that imports first, and is then
     // destroyed, from locking the main interpreter out.
     if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-        PyErr_SetString(PyExc_ImportError, "velmora does not yet support subinterpreters");
+        PyErr_SetString(PyExc_ImportError, messages::kSubinterpreter);
         return nullptr;
     }
 

@@ -19,6 +19,7 @@
 #include "models/integrated.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/lanes.hpp"
+#include "numerics/messages.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
@@ -408,7 +409,24 @@ PyObject* py_tanh_sinh_nodes(PyObject*, PyObject*) {
     return levels;
 }
 
+// messages() -> {name: text}: every fixed message of the system, as the code raises it.
+PyObject* py_messages(PyObject*, PyObject*) {
+    PyObject* out = PyDict_New();
+    if (out == nullptr) return nullptr;
+    for (const velmora::messages::Named& m : velmora::messages::kAll) {
+        PyObject* text = PyUnicode_FromString(m.text);
+        if (text == nullptr || PyDict_SetItemString(out, m.name, text) < 0) {
+            Py_XDECREF(text);
+            Py_DECREF(out);
+            return nullptr;
+        }
+        Py_DECREF(text);
+    }
+    return out;
+}
+
 PyMethodDef kMethods[] = {
+    {"messages", py_messages, METH_NOARGS, nullptr},
     {"elliprf", py_kernel<velmora::elliprf, 3>, METH_VARARGS, nullptr},
     {"elliprc", py_kernel<velmora::elliprc, 2>, METH_VARARGS, nullptr},
     {"elliprd", py_kernel<velmora::elliprd, 3>, METH_VARARGS, nullptr},

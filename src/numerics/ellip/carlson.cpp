@@ -1,4 +1,5 @@
 #include "numerics/ellip/carlson.hpp"
+#include "numerics/messages.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -138,8 +139,8 @@ bool complete_rj(double y, double z, double p, double* out) {
 }  // namespace
 
 CalcResult<double> elliprc(double x, double y) {
-    if (x < 0.0) return Failure{"elliprc: x must be non-negative."};
-    if (y == 0.0) return Failure{"elliprc: y must be non-zero."};
+    if (x < 0.0) return Failure{messages::kElliprcX};
+    if (y == 0.0) return Failure{messages::kElliprcY};
 
     // Cauchy principal value for y < 0:
     //   RC(x, y) = √(x/(x − y)) · RC(x − y, −y).
@@ -168,7 +169,7 @@ CalcResult<double> elliprc(double x, double y) {
 
 CalcResult<double> elliprf(double x, double y, double z) {
     if (std::min({x, y, z}) < 0.0 || std::min({x + y, y + z, x + z}) == 0.0) {
-        return Failure{"elliprf: x, y, and z must be non-negative, and at most one can be zero."};
+        return Failure{messages::kElliprfDomain};
     }
 
     // Two or three equal arguments reduce to RC or to a closed form.
@@ -223,7 +224,7 @@ CalcResult<double> elliprf(double x, double y, double z) {
             break;
         }
     }
-    if (f == 0.0) return Failure{"elliprf: Failed to converge."};
+    if (f == 0.0) return Failure{messages::kElliprfConverge};
 
     const double dx = (a0 - x) / (f * an);
     const double dy = (a0 - y) / (f * an);
@@ -237,9 +238,9 @@ CalcResult<double> elliprf(double x, double y, double z) {
 
 CalcResult<double> elliprd(double x, double y, double z) {
     if (std::min(x, y) < 0.0 || x + y == 0.0) {
-        return Failure{"elliprd: x and y must be non-negative, and at most one can be zero."};
+        return Failure{messages::kElliprdDomain};
     }
-    if (z <= 0.0) return Failure{"elliprd: z must be positive"};
+    if (z <= 0.0) return Failure{messages::kElliprdZ};
 
     // RD is symmetric in x and y: move an argument equal to z into the y slot.
     if (x == z) std::swap(x, y);
@@ -288,7 +289,7 @@ CalcResult<double> elliprd(double x, double y, double z) {
             break;
         }
     }
-    if (!converged) return Failure{"elliprd: Failed to converge."};
+    if (!converged) return Failure{messages::kElliprdConverge};
 
     const double dx = (a0 - x) * f / an;
     const double dy = (a0 - y) * f / an;
@@ -304,9 +305,9 @@ CalcResult<double> elliprd(double x, double y, double z) {
 
 CalcResult<double> elliprj(double x, double y, double z, double p) {
     if (std::min({x, y, z}) < 0.0 || std::min({x + y, y + z, x + z}) == 0.0) {
-        return Failure{"elliprj: x, y, and z must be non-negative, and at most one can be zero."};
+        return Failure{messages::kElliprjDomain};
     }
-    if (p == 0.0) return Failure{"elliprj: p must be non-zero"};
+    if (p == 0.0) return Failure{messages::kElliprjP};
 
     // Provenance: these special cases follow Boost.Math's ellint_rj (BSL-1.0) and DLMF §19.20(iii);
     // see THIRD_PARTY_NOTICES.md.
@@ -410,7 +411,7 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
             break;
         }
     }
-    if (!converged) return Failure{"elliprj: Fail to converge"};
+    if (!converged) return Failure{messages::kElliprjConverge};
 
     // Normalised deviations from the converged mean; P carries the weight of p (twice in A0).
     const double dx = (a0 - x) * f / an;

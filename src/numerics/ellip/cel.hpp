@@ -20,6 +20,7 @@
 
 #include "numerics/calc_result.hpp"
 #include "numerics/lanes.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora {
 
@@ -30,9 +31,6 @@ namespace cel_detail {
 constexpr double kGap = 1.5e-8;
 // A cap on the passes; quadratic convergence needs ~7 at kc = 1e-300 and 5 at kc = 1e-16.
 constexpr int kMaxPasses = 40;
-
-inline constexpr const char* kKcMessage = "cel: kc must be non-zero.";
-inline constexpr const char* kPMessage = "cel: p must be positive.";
 
 }  // namespace cel_detail
 
@@ -123,8 +121,8 @@ inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1,
 // cel(kc, p, a, b) for kc ≠ 0 and p > 0 (a NaN passes both checks and gives NaN). kc = 0 is the
 // logarithmic singularity m = 1, p ≤ 0 the characteristic n ≥ 1 (not needed by the models).
 inline CalcResult<double> cel(double kc, double p, double a, double b) {
-    if (kc == 0.0) return Failure{cel_detail::kKcMessage};
-    if (p <= 0.0) return Failure{cel_detail::kPMessage};
+    if (kc == 0.0) return Failure{messages::kCelKc};
+    if (p <= 0.0) return Failure{messages::kCelP};
     kc = std::fabs(kc);
     if (kc > 1.0) {
         // By the homogeneity of Carlson's form, cel = a·RF(0, kc², 1) + (b − pa)/3·RJ(0, kc², 1, p),

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "numerics/ellip/carlson.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora {
 namespace {
@@ -58,7 +59,7 @@ double ellipe_complement(double x, double log_x) { return horner(kEP, x) - log_x
 }  // namespace
 
 CalcResult<double> ellipk(double m) {
-    if (m > 1.0) return Failure{"ellipk: m must be less than 1."};
+    if (m > 1.0) return Failure{messages::kEllipkM};
     if (m == 1.0) return HUGE_VAL;
     if (m == 0.0) return kHalfPi;
     // Negative parameter: K(m) = K(m') / √(1 − m) with m' = m/(m − 1) in (0, 1), whose complement
@@ -74,7 +75,7 @@ CalcResult<double> ellipk(double m) {
 }
 
 CalcResult<double> ellipe(double m) {
-    if (m > 1.0) return Failure{"ellipe: m must be less than 1."};
+    if (m > 1.0) return Failure{messages::kEllipeM};
     if (m == 1.0) return 1.0;
     if (m == 0.0) return kHalfPi;
     // Negative parameter: E(m) = √(1 − m) · E(m') with m' = m/(m − 1) in (0, 1). The complement
@@ -91,7 +92,7 @@ CalcResult<double> ellipe(double m) {
 
 CalcResult<CompleteKE> ellipke(double m) {
     // E is the first of the pair: its domain error is the one reported.
-    if (m > 1.0) return Failure{"ellipe: m must be less than 1."};
+    if (m > 1.0) return Failure{messages::kEllipeM};
     if (m == 1.0) return CompleteKE{HUGE_VAL, 1.0};
     if (m == 0.0) return CompleteKE{kHalfPi, kHalfPi};
     // The same transformation for m < 0 as in ellipk and ellipe, with one logarithm for both.
@@ -108,8 +109,8 @@ CalcResult<CompleteKE> ellipke(double m) {
 }
 
 CalcResult<double> ellippi(double n, double m) {
-    if (m >= 1.0) return Failure{"ellippi: m must be less than 1."};
-    if (n > 1.0) return Failure{"ellippi: n must be less than 1."};
+    if (m >= 1.0) return Failure{messages::kEllippiM};
+    if (n > 1.0) return Failure{messages::kEllippiN};
     if (n == 0.0) {
         if (m == 0.0) return kHalfPi;
         return ellipk(m);
