@@ -1,8 +1,8 @@
 #include "models/heyrovsky.hpp"
 
 #include <cmath>
-#include <numbers>
 
+#include "numerics/constants.hpp"
 #include "numerics/ellip/cel.hpp"
 #include "numerics/lanes.hpp"
 
@@ -34,7 +34,7 @@ template <class V>
     const V kc = sqrt_p * vsqrt((sum * sum + 2.0 * two_eps2) / d);
     const V p = sqrt_p * sqrt_p;
     const V c = cel_sqrt_p_lanes(kc, sqrt_p, two_eps2 + f2, two_eps2 * p + f2);
-    V a = 2.0 * c / (std::numbers::pi * sum * vsqrt(d));
+    V a = 2.0 * c / (constants::kPi * sum * vsqrt(d));
     // A point lens never demagnifies, so the ring's mean is ≥ 1: rounding may not take it below.
     if (l >= 0.0) a = (a < 1.0 && r >= 0.0) ? lanes::broadcast(1.0, a) : a;
     // The lens on the ring (and a point source on the lens, l = r = 0): the ring magnification

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <complex>
-#include <numbers>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -14,6 +13,7 @@
 #include "models/panic.hpp"
 #include "models/profile.hpp"
 #include "models/witt_mao.hpp"
+#include "numerics/constants.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
@@ -21,8 +21,8 @@
 namespace velmora {
 namespace {
 
-constexpr double kPi = std::numbers::pi;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
+using constants::kPi;
+using constants::kTwoPi;
 constexpr double kTarget = 1e-16;  // absolute error target of the tanh-sinh ladder (unordered tables)
 constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr as stored: 1.6e-14 below 0.8π
 
@@ -228,8 +228,8 @@ double over_square(G&& g, const std::array<gauss_rules::Rule, gauss_rules::kRule
 }
 
 // 2^-(3/2) and 2^-(1/2), the factors of over_square's sums for α = 1/2 and −1/2.
-constexpr double kHalfWeightScale = 0.25 * std::numbers::sqrt2;
-constexpr double kMinusHalfWeightScale = 0.5 * std::numbers::sqrt2;
+constexpr double kHalfWeightScale = 0.25 * constants::kSqrt2;
+constexpr double kMinusHalfWeightScale = 0.5 * constants::kSqrt2;
 
 // The far-field value of a profile with weights (k + 1)μ_k/μ_0, times μ_0/N.
 double far_field(double l, double rho, std::span<const double, kTerms> weights, double mu0_over_norm) {

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstddef>
 #include <iterator>
-#include <numbers>
 #include <span>
 #include <utility>
 
 #include "models/interrupt.hpp"
+#include "numerics/constants.hpp"
 #include "numerics/ellip/cel.hpp"
 #include "numerics/lanes.hpp"
 #include "numerics/messages.hpp"
@@ -17,7 +17,7 @@
 namespace velmora {
 namespace {
 
-constexpr double kPi = std::numbers::pi;
+using constants::kPi;
 
 // Why the far field starts at l = 16 (UniformDisk::kFarField): the closed form's last step subtracts two terms of size ~l whose difference is ~ρ²l²/2 + O(1),
 // so it keeps about 1e-16·min(l/2, 2/(ρ²l)) relative: ≤ 1e-14 below l = 16. From there on the

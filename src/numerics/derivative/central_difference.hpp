@@ -6,13 +6,13 @@
 #include <type_traits>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/constants.hpp"
 
 namespace velmora {
 
 // Default relative step: the cube root of the double epsilon, cbrt(2^-52) = 6.0554544523933395e-06,
-// which balances the O(h²) truncation error against the O(ε/h) rounding error. Computed once per
-// process on first use (a function-local static: its initialisation is thread-safe).
-double cbrt_eps();
+// which balances the O(h²) truncation error against the O(ε/h) rounding error.
+constexpr double cbrt_eps() { return constants::kCbrtEpsilon; }
 
 namespace detail {
 inline double as_double(double v) { return v; }

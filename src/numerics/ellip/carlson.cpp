@@ -1,17 +1,19 @@
 #include "numerics/ellip/carlson.hpp"
-#include "numerics/messages.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "numerics/constants.hpp"
+#include "numerics/messages.hpp"
+
 namespace velmora {
 namespace {
 
-constexpr double kPi = 3.141592653589793;            // π
-constexpr double kHalfPi = 1.5707963267948966;       // π/2
-constexpr double kThreePi = 9.42477796076938;        // 3π
-constexpr double kAgmTolerance = 5.995204332975846e-16;  // 2.7 · 2^-52
+using constants::kHalfPi;
+using constants::kPi;
+using constants::kThreePi;
+constexpr double kAgmTolerance = 2.7 * constants::kEpsilon;  // 5.995204332975846e-16
 constexpr double kRfBoundFactor = 78.8959690786408;      // (3 · 2^-52)^(-1/8)
 constexpr double kRdBoundFactor = 107.63474115247546;    // (2^-52 / 4)^(-1/8)
 constexpr double kRjBoundFactor = 110.67925377307274;    // (2^-52 / 5)^(-1/8)
@@ -21,7 +23,7 @@ constexpr int kRjMaxSteps = 100;
 // The complete-RJ iteration: it stops once the two means agree to about √ε (the next step would
 // square that difference, and the terms it adds are below ε); the AGM of 1 and kc ≥ 1e-150
 // settles within 12 steps, so 40 is only a guard.
-constexpr double kCelTolerance = 1.4901161193847656e-08;  // 2^-26 = √ε
+constexpr double kCelTolerance = constants::kSqrtEpsilon;  // 2^-26
 constexpr double kCelMinRatio = 1e-290;
 constexpr double kCelMaxRatio = 1e290;
 constexpr int kCelMaxSteps = 40;
@@ -231,7 +233,7 @@ CalcResult<double> elliprf(double x, double y, double z) {
     const double dz = -dx - dy;
     const double e2 = dx * dy - dz * dz;
     const double e3 = dx * dy * dz;
-    return (1.0 + e3 * (0.07142857142857142 + 3.0 * e3 / 104.0) +
+    return (1.0 + e3 * (1.0 / 14.0 + 3.0 * e3 / 104.0) +
             e2 * (-0.1 + e2 / 24.0 - 3.0 * e3 / 44.0 - 5.0 * e2 * e2 / 208.0 + e2 * e3 / 16.0)) /
            std::sqrt(an);
 }

@@ -16,9 +16,9 @@
 #pragma once
 
 #include <cmath>
-#include <numbers>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/constants.hpp"
 #include "numerics/lanes.hpp"
 #include "numerics/messages.hpp"
 
@@ -76,7 +76,7 @@ template <class V>
         bb = live ? twice + twice : bb;
         pp = live ? pp + g : pp;
     });
-    return std::numbers::pi / 2 * (bb + aa * em) / (em * (em + pp));
+    return constants::kHalfPi * (bb + aa * em) / (em * (em + pp));
 }
 
 inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) { return cel_sqrt_p_lanes(kc, sqrt_p, a, b); }
@@ -110,7 +110,7 @@ template <class V>
         aa1 = live ? aa1 + bb1 / em_now : aa1;
         bb1 = live ? twice1 + twice1 : bb1;
     });
-    const V scale = std::numbers::pi / 2 / em;
+    const V scale = constants::kHalfPi / em;
     return {scale * (bb + aa * em) / (em + pp), scale * (bb1 + aa1 * em) / (em + em)};
 }
 

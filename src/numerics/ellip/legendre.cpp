@@ -3,15 +3,16 @@
 #include <cmath>
 #include <cstddef>
 
+#include "numerics/constants.hpp"
 #include "numerics/ellip/carlson.hpp"
 #include "numerics/messages.hpp"
 
 namespace velmora {
 namespace {
 
-constexpr double kHalfPi = 1.5707963267948966;  // π/2
-constexpr double kLn4 = 1.3862943611198906;     // ln 4
-constexpr double kEpsilon = 2.220446049250313e-16;  // 2^-52, the double epsilon
+using constants::kEpsilon;
+using constants::kHalfPi;
+using constants::kLn4;
 
 // Provenance: coefficients from Cephes (S. L. Moshier) as SciPy bundles it, BSD-3-Clause; see
 // THIRD_PARTY_NOTICES.md.

@@ -13,6 +13,7 @@
 #include <limits>
 #include <span>
 
+#include "numerics/constants.hpp"
 #include "numerics/quadrature/tanh_sinh_nodes.hpp"
 
 namespace velmora {
@@ -32,7 +33,7 @@ inline constexpr std::span<const Node> kLevels[7] = {kLevel0, kLevel1, kLevel2, 
 // evaluations of f (1 + 6 + 6 + 12 + … + 192), the convergence test running after levels 2 … 6.
 template <class F>
 QuadratureOutput integrate(F&& f, double a, double b, double target_absolute_error) {
-    constexpr double kPi = 3.141592653589793;  // 2 · (π/2), the centre weight times 2
+    constexpr double kCentre = constants::kPi;  // the centre node's weight π/2, times 2
     constexpr double kLargest = std::numeric_limits<double>::max();
 
     const double c = 0.5 * (b - a);
@@ -43,7 +44,7 @@ QuadratureOutput integrate(F&& f, double a, double b, double target_absolute_err
     };
 
     const double tau = 0.25 * target_absolute_error / c;
-    double integral = kPi * g(0.0);
+    double integral = kCentre * g(0.0);
     std::uint32_t evaluations = 1;
     double delta_prev = kLargest;
     double error = kLargest;
