@@ -41,7 +41,7 @@ template <std::size_t... I>
 std::array<PyMethodDef, sizeof...(I)> make_method_table(std::index_sequence<I...>) {
     return {{PyMethodDef{api::kFunctions[I].name,
                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<I>)),
-                         METH_FASTCALL | METH_KEYWORDS, api::kFunctions[I].doc}...}};
+                         METH_FASTCALL | METH_KEYWORDS, api::kFunctions[I].doc.data()}...}};
 }
 
 PyModuleDef& definition() {
