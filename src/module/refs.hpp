@@ -3,7 +3,9 @@
 // Rules, followed by every function in src/module:
 //  - A reference handed to us by the interpreter (a call's arguments, the keyword-name tuple, the
 //    module passed as self) or read from a container without a new reference is BORROWED: it stays
-//    valid for the call, and we never release it. It is held as a Borrowed.
+//    valid for the call, and we never release it. It is held as a plain PyObject*, marked
+//    "borrowed" where it is declared; to keep it beyond its owner, take a reference with Py_INCREF
+//    into an Owned.
 //  - A reference returned by an API documented as "new reference" is OWNED: it goes straight into
 //    an Owned, which releases it when the holder goes out of scope, on every path, including a
 //    C++ exception. Owned::release() hands the reference on (to the caller, or to an API that
@@ -18,26 +20,11 @@
 
 namespace velmora::module {
 
-class Borrowed {
-public:
-    explicit Borrowed(PyObject* object) noexcept : object_(object) {}
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-
-private:
-    PyObject* object_;
-};
-
 class Owned {
 public:
     Owned() noexcept = default;
     // Takes over a new reference (which may be null, after a failed API call).
     explicit Owned(PyObject* new_reference) noexcept : object_(new_reference) {}
-    // Takes a new reference of its own to a borrowed object.
-    static Owned from_borrowed(Borrowed borrowed) noexcept {
-        Py_XINCREF(borrowed.get());
-        return Owned(borrowed.get());
-    }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
     Owned(Owned&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}

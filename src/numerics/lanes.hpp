@@ -10,7 +10,7 @@
 //
 // Widths: Lanes2 uses SSE2, present on every x86-64; Lanes4 is compiled only into functions
 // marked VELMORA_AVX, which the callers take behind the run-time check has_avx(). On other
-// compilers or architectures kHaveLanes is false and callers use the scalar code alone.
+// compilers or architectures VELMORA_LANES is 0 and callers use the scalar code alone.
 #pragma once
 
 #include <cmath>
@@ -25,8 +25,6 @@
 #endif
 
 namespace velmora::lanes {
-
-inline constexpr bool kHaveLanes = VELMORA_LANES != 0;
 
 // The scalar forms, so that a kernel template reads the same for every type.
 inline double vsqrt(double x) { return std::sqrt(x); }

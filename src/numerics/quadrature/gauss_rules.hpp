@@ -8,12 +8,11 @@
 #include <array>
 #include <cstddef>
 
+#include "numerics/quadrature/node.hpp"
+
 namespace velmora::gauss_rules {
 
-struct Node {
-    double abscissa;
-    double weight;
-};
+using Node = QuadratureNode;
 
 struct Rule {
     int size;            // n
