@@ -14,7 +14,6 @@
 #include "models/profile.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/constants.hpp"
-#include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 #include "numerics/quadrature/tanh_sinh.hpp"
 
@@ -23,8 +22,9 @@ namespace {
 
 using constants::kPi;
 using constants::kTwoPi;
-constexpr double kTarget = 1e-16;  // absolute error target of the tanh-sinh ladder (unordered tables)
-constexpr double kLawNormaliser = 2.5132741228717936;  // ∫₀¹ 2πr I(r) dr as stored: 1.6e-14 below 0.8π
+constexpr double kLawNormaliser = Profile::kLawNormaliser;
+constexpr double kUniformPart = Profile::kUniformPart;
+constexpr double kRootPart = Profile::kRootPart;
 
 // The radius rules: each Gauss panel is chosen for e^-38 ≈ 3e-17 of its own size, so that with
 // the bound's constant and the log singularities' growth the sum stays below 1e-13 relative
@@ -36,32 +36,8 @@ const GradedRule kRule(38.0, 0.25);
 // the limb; measured against mpmath). Two more in the exponent give 1.6e-15 there, for 4 % more time.
 const GradedRule kLawRule(40.0, 0.25);
 
-// The law I(r) = 0.4 + 0.6√(1 − r²) splits into a uniform part and a √ part. The uniform part of
-// any radius integral is the uniform-disk value (∫₀¹ 2πr A(l, r) dr = πW(l), since A is the ring
-// mean of the point-lens magnification); only the √ part needs quadrature.
-constexpr double kUniformPart = 0.4;
-constexpr double kRootPart = 0.6;
-static_assert(kUniformPart + kRootPart == 1.0 && -kRootPart == Profile::kLimbDarkening);
-
 constexpr std::size_t kTerms = UniformDisk::kFarFieldTerms;
-
-// The far-field weights (k + 1)·μ_k/μ_0 of the law, k = 1..kTerms: μ_k = 0.4π/(k + 1) + 0.6π·B(k + 1, 3/2)
-// and μ_0 = 0.8π give 1/2 + (3/4)(k + 1)·B(k + 1, 3/2), where B(k + 1, 3/2) = k!·2^(k+1)/(3·5···(2k + 3))
-// makes the second part the fraction (k + 1)!·2^(k−1)/(5·7···(2k + 3)): 2/5, 12/35, 32/105, … Its
-// numerator and denominator are exact doubles (below 2^53 up to k = 12), so each weight is the
-// quotient rounded once, plus 1/2 rounded once.
-constexpr std::array<double, kTerms> kLawWeights = [] {
-    std::array<double, kTerms> weights{};
-    double numerator = 1.0, denominator = 1.0;  // (k + 1)!·2^(k−1) and 5·7···(2k + 3), built up exactly
-    for (std::size_t k = 1; k <= kTerms; ++k) {
-        numerator *= static_cast<double>(k + 1) * (k == 1 ? 1.0 : 2.0);
-        denominator *= static_cast<double>(2 * k + 3);
-        weights[k - 1] = 0.5 + numerator / denominator;
-    }
-    return weights;
-}();
-static_assert(kLawWeights[0] == 0.5 + 2.0 / 5.0 && kLawWeights[2] == 0.5 + 32.0 / 105.0 &&
-              kLawWeights[4] == 0.5 + 256.0 / 1001.0);
+static_assert(Profile::kTerms == kTerms);
 
 // From these lens distances on, the law's and the tables' routes take the far-field series, with
 // as many terms as l needs (all 12 below l = 3.8). Its first omitted term is below 7e-16 relative
@@ -303,7 +279,7 @@ const std::vector<double>& split_points(const std::vector<double>& kinks, double
 auto table_rule(const Profile::Piece& piece, const Singular& singular, double l, const GradedRule& rule) {
     const bool gauss = piece.smooth();
     return [gauss, &singular, l, &rule](auto&& f, double a, double b) {
-        if (!gauss) return integrate(f, a, b, kTarget).integral;
+        if (!gauss) return integrate(f, a, b, Profile::kUnorderedTarget).integral;
         return graded_gauss(f, a, b, singular.span(), singular_end(a, b, l), rule);
     };
 }
@@ -358,22 +334,6 @@ FarField table_far_field(const Profile& profile, std::span<const double> bf, dou
     out.mu0_over_norm = mu[0] / norm;
     out.usable = true;
     return out;
-}
-
-// N = ∫₀¹ 2πr P(r) dr, split at the profile's kinks; a table's pieces are quadratics in r. A long
-// table is polled for an interrupt once per piece.
-CalcResult<double> normaliser(const Profile& profile) {
-    std::vector<double> points;
-    split_points(profile.kinks(), 0.0, points);
-    double total = 0.0;
-    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-        if (interrupt::poll(10)) return interrupt::stopped();
-        const double a = points[i], b = points[i + 1];
-        const Profile::Piece piece = profile.piece(a, b);
-        auto integrand = [&](double r) { return (kTwoPi * r) * piece(r); };
-        total += piece.smooth() ? gauss_legendre(integrand, a, b) : integrate(integrand, a, b, kTarget).integral;
-    }
-    return total;
 }
 
 // The pieces of an ordered table at one lens position, integrated together: the nodes of every
@@ -554,12 +514,12 @@ template <class One>
 CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double rho, One&& one) {
     std::vector<double> out;
     out.reserve(l.size());
-    const double mu0_over_norm = 0.8 * kPi / kLawNormaliser;
+    const double mu0_over_norm = Profile::kLawMu0 / kLawNormaliser;
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         const bool far = li >= kLawFarField;
         if (interrupt::poll(far ? 1 : 100)) return interrupt::stopped();
-        out.push_back(far ? far_field(li, rho, kLawWeights, mu0_over_norm) : one(li, i));
+        out.push_back(far ? far_field(li, rho, Profile::kLawWeights, mu0_over_norm) : one(li, i));
     }
     return out;
 }
@@ -603,7 +563,7 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     }
     assert_equal_lengths(bl.size(), bf.size());
     const Profile profile = Profile::flux_map(bl, bf);
-    const CalcResult<double> norm = normaliser(profile);
+    const CalcResult<double> norm = profile.normaliser();
     if (!norm) return norm.failure();
     const FarField far = table_far_field(profile, bf, *norm);
     const bool nonnegative = std::all_of(bf.begin(), bf.end(), [](double v) { return v >= 0.0; }) && *norm > 0.0;
@@ -635,7 +595,7 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
 
 CalcResult<double> flux_map_normaliser(std::span<const double> bl, std::span<const double> bf) {
     assert_equal_lengths(bl.size(), bf.size());
-    return normaliser(Profile::flux_map(bl, bf));
+    return Profile::flux_map(bl, bf).normaliser();
 }
 
 const GradedRule& integrated_rule(Route route) {

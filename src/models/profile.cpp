@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "models/interrupt.hpp"
 #include "numerics/interp/linear.hpp"
+#include "numerics/quadrature/gauss_legendre.hpp"
+#include "numerics/quadrature/tanh_sinh.hpp"
 
 namespace velmora {
 namespace {
@@ -51,6 +54,22 @@ std::vector<double> Profile::kinks() const {
     std::sort(out.begin(), out.end());
     out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
+}
+
+CalcResult<double> Profile::normaliser() const {
+    if (!is_table_) return kLawNormaliser;
+    const std::vector<double> inside = kinks();
+    double total = 0.0;
+    double a = 0.0;
+    for (std::size_t i = 0; i <= inside.size(); ++i) {
+        if (interrupt::poll(10)) return interrupt::stopped();
+        const double b = i < inside.size() ? inside[i] : 1.0;
+        const Piece p = piece(a, b);
+        auto integrand = [&](double r) { return (constants::kTwoPi * r) * p(r); };
+        total += p.smooth() ? gauss_legendre(integrand, a, b) : integrate(integrand, a, b, kUnorderedTarget).integral;
+        a = b;
+    }
+    return total;
 }
 
 Profile::Piece Profile::piece(double a, double b) const { return piece_at(a, b, nullptr); }

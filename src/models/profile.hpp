@@ -1,11 +1,15 @@
 // Radial brightness profiles of the source disk, r in source radii (0 at the centre, 1 at the limb).
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <span>
 #include <vector>
 
+#include "models/far_field_series.hpp"
+#include "numerics/calc_result.hpp"
+#include "numerics/constants.hpp"
 #include "numerics/interp/linear.hpp"
 
 namespace velmora {
@@ -15,6 +19,42 @@ namespace velmora {
 class Profile {
 public:
     static constexpr double kLimbDarkening = -0.6;  // linear limb-darkening coefficient, with its sign
+
+    // The law I(r) = 0.4 + 0.6√(1 − r²) splits into a uniform part and a √ part. The uniform part of
+    // any radius integral is the uniform-disk value (∫₀¹ 2πr A(l, r) dr = πW(l), since A is the ring
+    // mean of the point-lens magnification); only the √ part needs quadrature.
+    static constexpr double kUniformPart = 0.4;
+    static constexpr double kRootPart = 0.6;
+    static_assert(kUniformPart + kRootPart == 1.0 && -kRootPart == kLimbDarkening);
+    // The law's normaliser ∫₀¹ 2πr I(r) dr = π(1 − 0.6/3) = 0.8π as the functions divide by it:
+    // 2.5132741228717936, which is 1.6e-14 (relative) below the double nearest 0.8π; its zeroth
+    // moment μ_0, for the far field's μ_0/N, is 0.8π rounded (3e-16 from 1 after the division).
+    static constexpr double kLawNormaliser = 2.5132741228717936;
+    static constexpr double kLawMu0 = 0.8 * constants::kPi;
+
+    // The law's far-field weights (k + 1)·μ_k/μ_0, k = 1..kFarFieldTerms: μ_k = 0.4π/(k + 1) +
+    // 0.6π·B(k + 1, 3/2) and μ_0 = 0.8π give 1/2 + (3/4)(k + 1)·B(k + 1, 3/2), where
+    // B(k + 1, 3/2) = k!·2^(k+1)/(3·5···(2k + 3)) makes the second part the fraction
+    // (k + 1)!·2^(k−1)/(5·7···(2k + 3)): 2/5, 12/35, 32/105, … Its numerator and denominator are
+    // exact doubles (below 2^53 up to k = 12), so each weight is the quotient rounded once, plus
+    // 1/2 rounded once.
+    static constexpr std::size_t kTerms = far_field_series::kFarFieldTerms;
+    static constexpr std::array<double, kTerms> kLawWeights = [] {
+        std::array<double, kTerms> weights{};
+        double numerator = 1.0, denominator = 1.0;  // (k + 1)!·2^(k−1) and 5·7···(2k + 3), built up exactly
+        for (std::size_t k = 1; k <= kTerms; ++k) {
+            numerator *= static_cast<double>(k + 1) * (k == 1 ? 1.0 : 2.0);
+            denominator *= static_cast<double>(2 * k + 3);
+            weights[k - 1] = 0.5 + numerator / denominator;
+        }
+        return weights;
+    }();
+    static_assert(kLawWeights[0] == 0.5 + 2.0 / 5.0 && kLawWeights[2] == 0.5 + 32.0 / 105.0 &&
+                  kLawWeights[4] == 0.5 + 256.0 / 1001.0);
+
+    // The absolute error target of the tanh-sinh ladder on the pieces of a table whose knots are
+    // not in ascending order (a piece may then hold kinks at unknown places).
+    static constexpr double kUnorderedTarget = 1e-16;
 
     static Profile limb_darkened();
     // The table is borrowed: it must outlive the profile.
@@ -32,6 +72,10 @@ public:
 
     // The points of (0, 1) where the profile is not smooth (a flux map's knots), ascending.
     std::vector<double> kinks() const;
+
+    // N = ∫₀¹ 2πr P(r) dr: the law's kLawNormaliser, or a table's integral split at its kinks (its
+    // pieces are quadratics in r). A long table is polled for an interrupt once per piece.
+    CalcResult<double> normaliser() const;
 
     // On a piece (a, b) free of kinks the profile is smooth: its one-sided values at the ends, its
     // value inside (a table piece is one line, so no search through the knots per point) and the
