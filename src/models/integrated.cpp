@@ -381,18 +381,19 @@ struct TableBatch {
     double of(std::size_t i) const { return batch.integral(integral[i], values); }
 };
 
-// Ring route of a table: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr.
-CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
-                                                 const Profile& profile, double norm, const FarField& far,
-                                                 const GradedRule& rule) {
-    const double eps = re / rstar, rho = rstar / re;
+// A table's route over all positions: the far-field series from kTableFarField on (when the table
+// allows it), otherwise one(i, points), the integral at position i over the pieces between the
+// split points, divided by N.
+template <class One>
+CalcResult<std::vector<double>> table_route(const std::vector<double>& l, double rho, const Profile& profile,
+                                            double norm, const FarField& far, One&& one) {
     const std::vector<double> kinks = profile.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
-    TableBatch work;
-    for (const double li : l) {
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const double li = l[i];
         if (far.usable && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
             out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
@@ -400,6 +401,19 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
         }
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
+        out.push_back(one(i, points) / norm);
+    }
+    return out;
+}
+
+// Ring route of a table: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr.
+CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
+                                                 const Profile& profile, double norm, const FarField& far,
+                                                 const GradedRule& rule) {
+    const double eps = re / rstar, rho = rstar / re;
+    TableBatch work;
+    return table_route(l, rho, profile, norm, far, [&](std::size_t i, const std::vector<double>& points) {
+        const double li = l[i];
         double m = 0.0;
         if (profile.ordered()) {
             // every piece is one line; one that is 0 at both ends has nothing to integrate
@@ -408,24 +422,22 @@ CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, d
             work.evaluate(Rings{li, re, rstar}, [](const Profile::Piece& piece, double r) {
                 return Term{r, kTwoPi * r, piece(r)};
             });
-            for (std::size_t i = 0; i < work.pieces.size(); ++i) {
-                if (work.integral[i] != TableBatch::kNone) m += work.of(i);
+            for (std::size_t j = 0; j < work.pieces.size(); ++j) {
+                if (work.integral[j] != TableBatch::kNone) m += work.of(j);
             }
-            out.push_back(m / norm);
-            continue;
+            return m;
         }
         const Singular singular = in_radius(li, eps);
-        for (std::size_t i = 0; i + 1 < points.size(); ++i) {
-            const double a = points[i], b = points[i + 1];
+        for (std::size_t j = 0; j + 1 < points.size(); ++j) {
+            const double a = points[j], b = points[j + 1];
             const Profile::Piece piece = profile.piece(a, b);
             if (piece.smooth() && piece.at_start == 0.0 && piece.at_end == 0.0) continue;  // nothing there
             m += table_rule(piece, singular, li, rule)(LensIntegrand{Rings{li, re, rstar}, [&](double r) {
                 return Term{r, kTwoPi * r, piece(r)};
             }}, a, b);
         }
-        out.push_back(m / norm);
-    }
-    return out;
+        return m;
+    });
 }
 
 // Disk route of a table: (1/N) ∫₀¹ P(r) d[πr² W(r)], integrated by parts on each smooth piece (a, b):
@@ -437,26 +449,14 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
                                                  double re, double rstar, const Profile& profile, double norm,
                                                  const FarField& far, const GradedRule& rule) {
     const double eps = re / rstar, rho = rstar / re;
-    const std::vector<double> kinks = profile.kinks();
-    std::vector<double> points;
-    points.reserve(kinks.size() + 3);
-    std::vector<double> out;
-    out.reserve(l.size());
     TableBatch work;
     std::vector<double> w_at;  // W at the split points
-    for (std::size_t i = 0; i < l.size(); ++i) {
+    return table_route(l, rho, profile, norm, far, [&](std::size_t i, const std::vector<double>& points) {
         const double li = l[i];
-        if (far.usable && li >= kTableFarField) {
-            if (interrupt::poll()) return interrupt::stopped();
-            out.push_back(far_field(li, rho, far.weights, far.mu0_over_norm));
-            continue;
-        }
         // W(1) is precomputed inside the far field's start; a table whose far field is not
         // usable computes it here beyond.
         const double w_full = li < kTableFarField ? full_disk[i] : UniformDisk::value(li, rho);
         auto disk = [&](double r) { return r == 1.0 ? w_full : UniformDisk::value(li / r, r * rho); };
-        split_points(kinks, li, points);
-        if (interrupt::poll(position_work(points))) return interrupt::stopped();
         double m = 0.0;
         if (profile.ordered()) {
             // only a sloped piece has an integral; W at the points (but r = 0) in one batch too
@@ -474,8 +474,7 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
                 const double inside = work.integral[j] == TableBatch::kNone ? 0.0 : piece.line.slope * work.of(j);
                 m += at_end - at_start - inside;
             }
-            out.push_back(m / norm);
-            continue;
+            return m;
         }
         const Singular singular = in_radius(li, eps);
         for (std::size_t j = 0; j + 1 < points.size(); ++j) {
@@ -488,9 +487,8 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, c
             }}, table_rule(piece, singular, li, rule));
             m += at_end - at_start - inside;
         }
-        out.push_back(m / norm);
-    }
-    return out;
+        return m;
+    });
 }
 
 // The disk routes' W(l) for the positions inside `far` (NaN beyond, where the far-field series
