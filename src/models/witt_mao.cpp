@@ -157,13 +157,26 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
 // A point lens never demagnifies: rounding may not take a physical disk below 1.
 double UniformDisk::at_least_one(double a, double l, double rho) { return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a; }
 
-// Where value() takes the closed form.
-bool UniformDisk::closed(double l, double rho) { return l != 1.0 && !((l + 1.0) * rho > kHuge) && !(l >= kFarField); }
+// Which form value() takes at (l, ρ); NaN takes the closed form, which gives NaN.
+UniformDisk::Form UniformDisk::form(double l, double rho) {
+    if (l == 1.0) return Form::limb;
+    if ((l + 1.0) * rho > kHuge) return Form::unit;
+    if (l >= kFarField) return Form::far;
+    return Form::closed;
+}
 
 double UniformDisk::value(double l, double rho) {
-    if (l == 1.0) return limb(rho);
-    if ((l + 1.0) * rho > kHuge) return 1.0;
-    return at_least_one(l >= kFarField ? far_field(l, rho, kUniformWeights) : closed_form(l, rho), l, rho);
+    switch (form(l, rho)) {
+    case Form::limb:
+        return limb(rho);
+    case Form::unit:
+        return 1.0;
+    case Form::far:
+        return at_least_one(far_field(l, rho, kUniformWeights), l, rho);
+    case Form::closed:
+        break;
+    }
+    return at_least_one(closed_form(l, rho), l, rho);
 }
 
 namespace {
@@ -202,7 +215,7 @@ void UniformDisk::concentric(double l, double rho, std::span<const double> r, st
         std::size_t n = 0;
         for (std::size_t k = start; k < end; ++k) {
             const double lk = l / r[k], rhok = r[k] * rho;
-            if (closed(lk, rhok)) {
+            if (form(lk, rhok) == Form::closed) {
                 ls[n] = lk, rhos[n] = rhok, where[n] = k, ++n;
             } else {
                 out[k] = value(lk, rhok);

@@ -38,8 +38,11 @@ public:
     static double far_field(double l, double rho, std::span<const double, kFarFieldTerms> weights);
 
 private:
+    // The lens on the limb, a magnification of 1 to double precision, the far-field series, or
+    // the closed form: value() and concentric() both branch on this one classification.
+    enum class Form { limb, unit, far, closed };
+    static Form form(double l, double rho);
     static double closed_form(double l, double rho);
-    static bool closed(double l, double rho);
     static double at_least_one(double a, double l, double rho);
     static double limb(double rho);
 
