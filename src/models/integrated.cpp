@@ -22,9 +22,10 @@ namespace {
 
 using constants::kPi;
 using constants::kTwoPi;
-constexpr double kLawNormaliser = Profile::kLawNormaliser;
-constexpr double kUniformPart = Profile::kUniformPart;
-constexpr double kRootPart = Profile::kRootPart;
+using Law = LimbDarkeningLaw;
+constexpr double kLawNormaliser = Law::kNormaliser;
+constexpr double kUniformPart = Law::kUniformPart;
+constexpr double kRootPart = Law::kRootPart;
 
 // The radius rules: each Gauss panel is chosen for e^-38 ≈ 3e-17 of its own size, so that with
 // the bound's constant and the log singularities' growth the sum stays below 1e-13 relative
@@ -37,7 +38,7 @@ const GradedRule kRule(38.0, 0.25);
 const GradedRule kLawRule(40.0, 0.25);
 
 constexpr std::size_t kTerms = UniformDisk::kFarFieldTerms;
-static_assert(Profile::kTerms == kTerms);
+static_assert(Law::kTerms == kTerms);
 
 // From these lens distances on, the law's and the tables' routes take the far-field series, with
 // as many terms as l needs (all 12 below l = 3.8). Its first omitted term is below 7e-16 relative
@@ -512,12 +513,12 @@ template <class One>
 CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double rho, One&& one) {
     std::vector<double> out;
     out.reserve(l.size());
-    const double mu0_over_norm = Profile::kLawMu0 / kLawNormaliser;
+    const double mu0_over_norm = Law::kMu0 / kLawNormaliser;
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         const bool far = li >= kLawFarField;
         if (interrupt::poll(far ? 1 : 100)) return interrupt::stopped();
-        out.push_back(far ? far_field(li, rho, Profile::kLawWeights, mu0_over_norm) : one(li, i));
+        out.push_back(far ? far_field(li, rho, Law::kWeights, mu0_over_norm) : one(li, i));
     }
     return out;
 }

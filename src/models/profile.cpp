@@ -26,26 +26,22 @@ bool table_segment(const LinearTable& table, std::span<const double> bl, std::sp
 
 }  // namespace
 
-Profile::Profile(bool is_table, std::span<const double> bl, std::span<const double> bf)
-    : is_table_(is_table), ordered_(true), bl_(bl), bf_(bf), table_(bl, bf) {
+Profile::Profile(std::span<const double> bl, std::span<const double> bf)
+    : ordered_(true), bl_(bl), bf_(bf), table_(bl, bf) {
     const std::size_t m = std::min(bl.size(), bf.size());
     for (std::size_t i = 0; i < m; ++i) {
         if (std::isnan(bl[i]) || (i > 0 && bl[i] < bl[i - 1])) ordered_ = false;
     }
 }
 
-Profile Profile::limb_darkened() { return Profile(false, {}, {}); }
-
-Profile Profile::flux_map(std::span<const double> bl, std::span<const double> bf) { return Profile(true, bl, bf); }
+Profile Profile::flux_map(std::span<const double> bl, std::span<const double> bf) { return Profile(bl, bf); }
 
 double Profile::operator()(double r) const {
-    if (is_table_) return table_(r, Extrapolation::filled(0.0));  // interp(bl, bf, r, Fill 0)
-    return limb_darkening(r);
+    return table_(r, Extrapolation::filled(0.0));  // interp(bl, bf, r, Fill 0)
 }
 
 std::vector<double> Profile::kinks() const {
     std::vector<double> out;
-    if (!is_table_) return out;  // the law is smooth inside (0, 1); its √ end point is r = 1
     const std::size_t m = std::min(bl_.size(), bf_.size());
     if (m < 2) return out;  // a one-knot table is constant everywhere
     for (std::size_t i = 0; i < m; ++i) {
@@ -57,7 +53,6 @@ std::vector<double> Profile::kinks() const {
 }
 
 CalcResult<double> Profile::normaliser() const {
-    if (!is_table_) return kLawNormaliser;
     const std::vector<double> inside = kinks();
     double total = 0.0;
     double a = 0.0;
@@ -77,16 +72,15 @@ Profile::Piece Profile::piece(double a, double b) const { return piece_at(a, b, 
 Profile::Piece Profile::piece(double a, double b, std::size_t& cursor) const { return piece_at(a, b, &cursor); }
 
 Profile::Piece Profile::piece_at(double a, double b, std::size_t* cursor) const {
-    if (!is_table_) return Piece{a, b, (*this)(a), (*this)(b), true, Segment{0.0, 0.0}, nullptr};
     if (std::min(bl_.size(), bf_.size()) == 1) {
-        return Piece{a, b, bf_[0], bf_[0], false, Segment{0.0, bf_[0]}, nullptr};
+        return Piece{a, b, bf_[0], bf_[0], Segment{0.0, bf_[0]}, nullptr};
     }
     Segment segment;
     const Profile* lookup = ordered_ ? nullptr : this;
     if (!table_segment(table_, bl_, bf_, a, b, &segment, cursor)) {
-        return Piece{a, b, 0.0, 0.0, false, Segment{0.0, 0.0}, lookup};
+        return Piece{a, b, 0.0, 0.0, Segment{0.0, 0.0}, lookup};
     }
-    return Piece{a, b, segment.at(a), segment.at(b), false, segment, lookup};
+    return Piece{a, b, segment.at(a), segment.at(b), segment, lookup};
 }
 
 }  // namespace velmora
