@@ -14,7 +14,8 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 import numpy as np  # noqa: E402
 
 import velmora  # noqa: E402
-from _references import disk_mp, rel_err, ring_mp  # noqa: E402
+from _references import disk_mp, ring_mp  # noqa: E402
+from _support import rel_err  # noqa: E402
 
 
 def disk_regions(rng, n):

@@ -2,33 +2,38 @@
 
 Needs the test extras (mpmath, numpy); the _velmora_kernels test extension is built as for the
 tests (tests/_kernels.py).
-Usage: python benchmarks/accuracy_kernels.py   (about ten seconds)
+Usage: python benchmarks/accuracy_kernels.py [--quick]   (about ten seconds)
 """
+import argparse
 import pathlib
 import sys
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
 import mpmath as mp  # noqa: E402
 import numpy as np  # noqa: E402
-from test_elliptic import (EPS, N, RANDOM_SETS, condition, kern, loguniform, points, ref,  # noqa: E402
-                           rel_err, rj_pv)
+from _support import rel_err  # noqa: E402
+from test_elliptic import EPS, N, RANDOM_SETS, condition, kern, loguniform, points, ref, rj_pv  # noqa: E402
 
 
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help=f"the first {N // 10} points of each set instead of {N}")
+    n = N // 10 if parser.parse_args().quick else N
     print(f"{'set':<20} {'kernel':<9} {'points':>6} {'max rel. error':>15} {'in eps':>7}")
     for key, (name, pts, _) in RANDOM_SETS.items():
-        worst = max(rel_err(getattr(kern, name)(*args), ref(name, *args)) for args in pts)
+        pts = pts[:n]
+        worst = max(rel_err(getattr(kern, name)(*args), ref(name, *args), dps=40) for args in pts)
         print(f"{key:<20} {name:<9} {len(pts):6d} {worst:15.2e} {worst / EPS:7.2f}", flush=True)
     # Negative p: the principal value crosses zero, so the error is also given per unit of the
     # problem's condition number.
     rng = np.random.default_rng(7)
     worst = worst_scaled = 0.0
-    for args in points(loguniform(rng, 1e-6, 1e6, (N, 3)), -loguniform(rng, 1e-6, 1e6, N)):
+    for args in points(loguniform(rng, 1e-6, 1e6, (N, 3)), -loguniform(rng, 1e-6, 1e6, N))[:n]:
         with mp.workdps(52):
-            err = rel_err(kern.elliprj(*args), rj_pv(*args))
+            err = rel_err(kern.elliprj(*args), rj_pv(*args), dps=40)
             worst = max(worst, err)
             worst_scaled = max(worst_scaled, err / max(1.0, float(condition(rj_pv, args))))
-    print(f"{'rj_negative_p':<20} {'elliprj':<9} {N:6d} {worst:15.2e} {worst / EPS:7.2f}"
+    print(f"{'rj_negative_p':<20} {'elliprj':<9} {n:6d} {worst:15.2e} {worst / EPS:7.2f}"
           f"   (per unit of condition: {worst_scaled / EPS:.2f} eps)")
 
 

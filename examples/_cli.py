@@ -1,14 +1,22 @@
-"""The command line the plotting examples share: print the table, then, with matplotlib, write the
-plot into the folder given by --out (by default a folder in the system's temporary directory, so
-that running an example leaves nothing in the source tree)."""
+"""What the examples share: the point-source magnification they compare with, and the command line
+of the plotting examples: print the table, then, with matplotlib, write the plot into the folder
+given by --out (by default a folder in the system's temporary directory, so that running an
+example leaves nothing in the source tree)."""
 from __future__ import annotations
 
 import argparse
+import math
 import pathlib
 import tempfile
-from typing import Callable
+from typing import Any, Callable
 
 DEFAULT_OUT = pathlib.Path(tempfile.gettempdir()) / "velmora-examples"
+
+
+def point_lens(u: Any, sqrt: Callable[[Any], Any] = math.sqrt) -> Any:
+    """The point-source magnification A(u) = (u^2 + 2)/(u sqrt(u^2 + 4)), u in Einstein radii: of a
+    float, or with the matching sqrt of a NumPy array (np.sqrt) or an mpmath number (mp.sqrt)."""
+    return (u * u + 2) / (u * sqrt(u * u + 4))
 
 
 def add_out_option(parser: argparse.ArgumentParser, plot_name: str) -> None:

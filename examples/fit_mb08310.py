@@ -99,7 +99,7 @@ class VelmoraModel:
         c = self.c if c is None else c
         start = time.perf_counter()
         u = np.hypot(u0, (times - t0) / tE)
-        a = (u * u + 2) / (u * np.sqrt(u * u + 4))  # point source, far from the source
+        a = _cli.point_lens(u, np.sqrt)  # point source, far from the source
         near = u < self.limit * rho
         l, c = u[near] / rho, c[near]
         w = np.asarray(velmora.witt_mao_magnification(l, 1.0, rho))
@@ -275,7 +275,7 @@ def plot(np: Any, model: VelmoraModel, p: Any, folder: pathlib.Path) -> pathlib.
     u = np.hypot(u0, (tt - t0) / tE)
     c = np.full_like(tt, C_BY_BAND["I"])
     top.plot(tt - t0, model.magnification(p, tt, c), color="k", lw=1.2, label="fit: limb-darkened source (I)")
-    top.plot(tt - t0, (u * u + 2) / (u * np.sqrt(u * u + 4)), color="0.5", ls="--", lw=1,
+    top.plot(tt - t0, _cli.point_lens(u, np.sqrt), color="0.5", ls="--", lw=1,
              label="point source, same t0, u0, tE")
     top.set_ylim(0, 1.15 * float(np.max(model.magnification(p, tt, c))))
     top.set_ylabel("magnification (F - fb)/fs")

@@ -29,10 +29,6 @@ def separation(t: float) -> float:
     return math.hypot(U0, (t - T0) / TE)
 
 
-def point_source(u: float) -> float:
-    return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0))
-
-
 def print_table() -> None:
     times = [T0 + HALF_WIDTH * (k / 6.0 - 1.0) for k in range(13)]
     u = [separation(t) for t in times]
@@ -44,7 +40,7 @@ def print_table() -> None:
           f" {'uniform/point':>13} {'limb/point':>10}")
     for row in zip(times, u, l, uniform, limb):
         t, ui, li, a_uniform, a_limb = row
-        a_point = point_source(ui)
+        a_point = _cli.point_lens(ui)
         print(f"{t:7.2f} {ui:7.4f} {li:9.3f} {a_point:9.4f} {a_uniform:9.4f} {a_limb:9.4f}"
               f" {a_uniform / a_point:13.4f} {a_limb / a_point:10.4f}")
 
@@ -58,7 +54,7 @@ def plot(folder: pathlib.Path) -> pathlib.Path:
 
     t = np.linspace(T0 - HALF_WIDTH, T0 + HALF_WIDTH, 1201)
     u = np.hypot(U0, (t - T0) / TE)
-    point = (u * u + 2.0) / (u * np.sqrt(u * u + 4.0))
+    point = _cli.point_lens(u, np.sqrt)
     # A NumPy array goes in as it is; the result is a list, np.asarray makes it an array.
     uniform = np.asarray(velmora.witt_mao_magnification(u / RHO, 1.0, RHO))
     limb = np.asarray(velmora.integrated_heyrovsky_magnification(u / RHO, 1.0, RHO))

@@ -37,6 +37,8 @@ from typing import Any, Callable
 
 import velmora
 
+import _cli  # the point-source magnification (examples/_cli.py)
+
 RE, RHO = 1.0, 0.05  # rho = rstar/re
 
 
@@ -170,8 +172,7 @@ def reference(l: float, rho: float, profile: Callable[[Any], Any], kinks: list[f
         with mp.workdps(2 * digits + 10):  # nodes come within 1e-20 of r = l
             l_, r_, eps = mp.mpf(l), mp.mpf(r), 1 / mp.mpf(rho)
             if l_ == 0:
-                u = r_ * rho
-                return (u * u + 2) / (u * mp.sqrt(u * u + 4))
+                return _cli.point_lens(r_ * rho, mp.sqrt)
             f = r_ - l_
             d = 4 * eps ** 2 + f ** 2
             m = 16 * eps ** 2 * l_ * r_ / ((l_ + r_) ** 2 * d)

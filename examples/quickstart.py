@@ -13,12 +13,10 @@ import math
 
 import velmora
 
+from _cli import point_lens  # A(u) of a point source (examples/_cli.py)
+
 RE, RSTAR = 1.0, 0.05
 positions = [0.0, 0.25, 0.5, 0.75, 0.9, 1.0, 1.1, 1.5, 2.0, 4.0]
-
-
-def point_lens(u: float) -> float:
-    return (u * u + 2.0) / (u * math.sqrt(u * u + 4.0)) if u > 0 else math.inf
 
 
 uniform = velmora.witt_mao_magnification(positions, RE, RSTAR)
@@ -32,7 +30,8 @@ print(f"rstar/re = {RSTAR / RE}; l in source radii")
 print(f"{'l':>5} {'point':>10} {'uniform':>10} {'limb (ring)':>12} {'limb (disk)':>12} {'r<0.7 map':>10}")
 for row in zip(positions, uniform, ring_route, disk_route, spot):
     l, a_uni, a_ring, a_disk, a_map = row
-    print(f"{l:5.2f} {point_lens(l * RSTAR / RE):10.4f} {a_uni:10.4f} {a_ring:12.4f} {a_disk:12.4f} {a_map:10.4f}")
+    a_point = point_lens(l * RSTAR / RE) if l > 0 else math.inf  # infinite with the lens on the source centre
+    print(f"{l:5.2f} {a_point:10.4f} {a_uni:10.4f} {a_ring:12.4f} {a_disk:12.4f} {a_map:10.4f}")
 
 print()
 print("ring magnification A(l = 0.5, r) for rings across the source:")

@@ -1,88 +1,13 @@
-"""Shared helpers of the reliability tests: the seven functions described as data, an independent
-model of how their arguments are converted (what a call must return or raise), hostile objects,
-and a runner for child interpreters that import the same build."""
+"""Hostile objects for the reliability tests, an independent model of how the seven functions
+convert their arguments (what a call must return or raise), and the leak cases built from both."""
 import ctypes
 import math
-import os
-import struct
-import subprocess
-import sys
-import textwrap
 
 import velmora
 
-# Set by scripts/sanitize: the module is the ASan/UBSan build, every call is several times slower,
-# and freed memory sits in ASan's quarantine, so resident memory says nothing about leaks.
-SANITIZED = os.environ.get("VELMORA_SANITIZED") == "1"
-
-
-def scaled(normal, sanitized):
-    """A loop or example count: the normal one, or the smaller one under the sanitizers."""
-    return sanitized if SANITIZED else normal
-
-
-NUMBER, SEQUENCE = "number", "sequence"
-
-
-class Function:
-    """One Python-visible function: its parameters, cheap valid arguments, and which failures its
-    model can raise (kernel errors as RuntimeError, unequal tables as the panic)."""
-
-    def __init__(self, name, params, cheap, kernel_errors, flux_map):
-        self.name = name
-        self.fn = getattr(velmora, name)
-        self.params = params  # [(name, NUMBER | SEQUENCE)]
-        self.cheap = cheap  # a valid, fast argument tuple
-        self.kernel_errors = kernel_errors
-        self.flux_map = flux_map
-
-    @property
-    def returns_list(self):
-        return self.params[0][1] == SEQUENCE
-
-    def __repr__(self):
-        return self.name
-
-
-_L3 = [("l", SEQUENCE), ("re", NUMBER), ("rstar", NUMBER)]
-_L5 = _L3 + [("bl", SEQUENCE), ("bf", SEQUENCE)]
-
-FUNCTIONS = [
-    Function("witt_mao_magnification", _L3, ([0.5], 1.0, 0.1), True, False),
-    # The integrated functions cost 50-250 µs per element: their cheap call has an empty l.
-    Function("integrated_witt_mao_magnification", _L3, ([], 1.0, 0.1), True, False),
-    Function("integrated_flux_map_witt_mao_magnification", _L5, ([], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5]), True, True),
-    Function("heyrovsky_magnification", [("l", NUMBER), ("r", NUMBER), ("re", NUMBER), ("rstar", NUMBER)],
-             (0.5, 0.6, 1.0, 0.1), False, False),
-    # The ring takes no failing kernel: it and the functions built on it never raise a kernel error.
-    Function("integrated_heyrovsky_magnification", _L3, ([], 1.0, 0.1), False, False),
-    Function("integrated_flux_map_heyrovsky_magnification", _L5, ([], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5]), False, True),
-    Function("discrete_flux_map_heyrovsky_magnification", _L5, ([0.5], 1.0, 0.1, [0.3], [1.0]), False, True),
-]
-BY_NAME = {f.name: f for f in FUNCTIONS}
-
-# Every message a kernel failure can carry.
-KERNEL_MESSAGES = frozenset({
-    "ellipk: m must be less than 1.",
-    "ellipe: m must be less than 1.",
-    "ellippi: m must be less than 1.",
-    "ellippi: n must be less than 1.",
-    "elliprc: x must be non-negative.",
-    "elliprc: y must be non-zero.",
-    "elliprf: x, y, and z must be non-negative, and at most one can be zero.",
-    "elliprf: Failed to converge.",
-    "elliprd: x and y must be non-negative, and at most one can be zero.",
-    "elliprd: z must be positive",
-    "elliprd: Failed to converge.",
-    "elliprj: x, y, and z must be non-negative, and at most one can be zero.",
-    "elliprj: p must be non-zero",
-    "elliprj: Fail to converge",
-})
-
-
-def panic_text(left, right):
-    return f"assertion `left == right` failed\n  left: {left}\n right: {right}"
-
+from _support import (
+    BY_NAME, KERNEL_MESSAGES, MESSAGES, NUMBER, SEQUENCE, Raised, Result, growth, outcome, panic_text,
+)
 
 # ---------------------------------------------------------------------------------------------
 # The conversion rules, modelled with CPython's own primitives (not with velmora):
@@ -103,7 +28,7 @@ def as_double(value):
 
 def as_double_list(value):
     if isinstance(value, str):
-        raise TypeError("Can't extract `str` to `Vec`")
+        raise TypeError(MESSAGES["str_for_sequence"])
     if not _sequence_check(value):
         raise TypeError(f"'{type(value).__qualname__}' object cannot be converted to 'Sequence'")
     if isinstance(value, memoryview):
@@ -118,19 +43,6 @@ def as_double_list(value):
     return [as_double(item) for item in value]
 
 
-class Raised:
-    """An exception as its exact type and text."""
-
-    def __init__(self, kind, text):
-        self.kind, self.text = kind, text
-
-    def __eq__(self, other):
-        return isinstance(other, Raised) and (self.kind, self.text) == (other.kind, other.text)
-
-    def __repr__(self):
-        return f"{self.kind.__name__}({self.text!r})"
-
-
 def expected_conversion(function, args):
     """The converted arguments (floats and lists of floats), or the Raised a call must give."""
     converted = []
@@ -142,38 +54,6 @@ def expected_conversion(function, args):
                 return Raised(TypeError, f"argument '{name}': {exc}")
             return Raised(type(exc), str(exc))
     return tuple(converted)
-
-
-def float_bits(x):
-    return struct.pack("<d", x)
-
-
-class Result:
-    """A returned value, compared bit for bit (NaN payloads and the sign of zero included)."""
-
-    def __init__(self, value):
-        self.value = value
-
-    def key(self):
-        if type(self.value) is list:
-            return ("list", [float_bits(x) if type(x) is float else repr(x) for x in self.value])
-        return (type(self.value).__name__, float_bits(self.value) if type(self.value) is float else repr(self.value))
-
-    def __eq__(self, other):
-        return isinstance(other, Result) and self.key() == other.key()
-
-    def __repr__(self):
-        return f"Result({self.value!r})"
-
-
-def outcome(fn, args, kwargs=None):
-    """What a call gives: Result or Raised. Catches BaseException so that the panic is an outcome."""
-    try:
-        return Result(fn(*args, **(kwargs or {})))
-    except BaseException as exc:  # noqa: BLE001
-        if isinstance(exc, (KeyboardInterrupt, SystemExit)):
-            raise
-        return Raised(type(exc), str(exc))
 
 
 def check_model_outcome(function, converted, got):
@@ -379,28 +259,7 @@ def raising_generator(values, error):
 
 
 # ---------------------------------------------------------------------------------------------
-# Child interpreters.
-
-def child_env(**extra):
-    """The environment of a child interpreter that imports this same build (and, under the
-    sanitizers, inherits their preload and options)."""
-    env = dict(os.environ)
-    paths = [os.path.dirname(velmora.__file__), os.path.dirname(os.path.abspath(__file__))]
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, paths + [env.get("PYTHONPATH")]))
-    env.update({k: str(v) for k, v in extra.items()})
-    return env
-
-
-def run_child(code, timeout, **env):
-    """Runs code in a new interpreter; returns the CompletedProcess (text output)."""
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=timeout, env=child_env(**env))
-
-
-# ---------------------------------------------------------------------------------------------
-# Leak measurement, run in a child interpreter of its own (tests/test_reliability_leaks.py): the
-# resident size of a process that has run other tests says little, since its allocator can serve
-# a leak from memory freed earlier.
+# Leak cases, measured in a child interpreter of its own (tests/test_reliability_leaks.py).
 
 def leak_cases(function, calls, element_calls):
     """(label, args, kwargs, expected Raised or None for success, number of calls) for every
@@ -442,7 +301,7 @@ def leak_cases(function, calls, element_calls):
         j = sequences[-1]
         generator = raising_generator([0.5], RuntimeError("unreachable"))  # refused unread
         cases += [
-            ("str for a sequence", at(j, "0.5"), {}, prefixed(j, "Can't extract `str` to `Vec`"), calls),
+            ("str for a sequence", at(j, "0.5"), {}, prefixed(j, MESSAGES["str_for_sequence"]), calls),
             ("not a sequence", at(j, generator), {}, prefixed(j, "'generator' object cannot be converted to 'Sequence'"),
              calls),
             ("item refused", at(j, [0.5, None]), {}, prefixed(j, "must be real number, not NoneType"), calls),
@@ -451,14 +310,9 @@ def leak_cases(function, calls, element_calls):
         ]
     else:
         cases.append(("list for a number", at(0, [0.5]), {}, prefixed(0, "must be real number, not list"), calls))
-    # A negative source radius with the lens on the limb: the uniform disk's parameter is 1 there.
-    kernel = {
-        "witt_mao_magnification": ([0.5, 1.0, 2.0], 1.0, -0.1),
-        "integrated_witt_mao_magnification": ([0.5, 1.0, 2.0], 1.0, -0.1),
-        "integrated_flux_map_witt_mao_magnification": ([0.5, 1.0, 2.0], 1.0, -0.1, [0.0, 1.0], [1.0, 0.5]),
-    }
-    if name in kernel:
-        cases.append(("kernel error", kernel[name], {}, Raised(RuntimeError, None), calls))
+    if f.kernel_errors:
+        # A negative source radius with the lens on the limb: the uniform disk's parameter is 1 there.
+        cases.append(("kernel error", f.arguments([0.5, 1.0, 2.0], rstar=-0.1), {}, Raised(RuntimeError, None), calls))
     if f.flux_map:
         cases.append(("panic", at(4, [1.0, 2.0, 3.0]), {}, Raised(velmora.PanicException, panic_text(len(cheap[3]), 3)),
                       calls))
@@ -466,29 +320,6 @@ def leak_cases(function, calls, element_calls):
         # The integrated functions' cheap call has no element; one element costs ~100 µs.
         cases.append(("success, one element", at(0, [0.5]), {}, None, element_calls))
     return cases
-
-
-def _rss_bytes():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def _heap_counter():
-    """Bytes held by malloc: ASan's count under the sanitizer, else glibc's mallinfo2 (arena and
-    mmapped blocks). None where neither exists."""
-    process = ctypes.CDLL(None)
-    if SANITIZED and hasattr(process, "__sanitizer_get_current_allocated_bytes"):
-        counter = process.__sanitizer_get_current_allocated_bytes
-        counter.restype = ctypes.c_size_t
-        return counter
-    if hasattr(process, "mallinfo2"):
-        class Mallinfo2(ctypes.Structure):
-            _fields_ = [(field, ctypes.c_size_t) for field in
-                        ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks",
-                         "fordblks", "keepcost")]
-        process.mallinfo2.restype = Mallinfo2
-        return lambda: process.mallinfo2().uordblks + process.mallinfo2().hblkhd
-    return None
 
 
 def _run(fn, args, kwargs, times, catch):
@@ -511,12 +342,9 @@ def measure_leaks(name, calls, element_calls, traced_fraction):
     call's outcome, the growth of malloc's heap and of the resident size and each watched object
     whose reference count changed over those calls, and the growth of traced Python memory over a
     further calls·traced_fraction calls (tracing makes every allocation ~10 times slower)."""
-    import gc
     import json
-    import tracemalloc
 
     function = BY_NAME[name]
-    heap = _heap_counter()
     singletons = [None, True, False, Ellipsis, NotImplemented, (), 0, 1, -1, ""]
     types = [velmora.PanicException, TypeError, ValueError, OverflowError, RuntimeError, FloatRaises, IterRaises]
     records = []
@@ -525,31 +353,12 @@ def measure_leaks(name, calls, element_calls, traced_fraction):
         watched += [item for a in args if type(a) is list for item in a]
         got = outcome(function.fn, args, kwargs)
         catch = expected.kind if expected is not None else ()
-        _run(function.fn, args, kwargs, max(times // 20, 1000), catch)  # caches settle
-
-        gc.collect()
-        memory = (_rss_bytes(), heap() if heap else 0)
-        refs = [sys.getrefcount(o) for o in watched]
-        _run(function.fn, args, kwargs, times, catch)
-        gc.collect()
-        after = [sys.getrefcount(o) for o in watched]
-        rss, held = _rss_bytes() - memory[0], (heap() if heap else 0) - memory[1]
-        changed = [f"{o!r}: {b} -> {a}" for o, b, a in zip(watched, refs, after) if a != b]
-
         traced_calls = max(int(times * traced_fraction), 1000)
-        tracemalloc.start()
-        _run(function.fn, args, kwargs, 1000, catch)
-        gc.collect()
-        traced = tracemalloc.get_traced_memory()[0]
-        _run(function.fn, args, kwargs, traced_calls, catch)
-        gc.collect()
-        traced = tracemalloc.get_traced_memory()[0] - traced
-        tracemalloc.stop()
-
+        measured = growth(lambda n: _run(function.fn, args, kwargs, n, catch), times, watched,
+                          settle=max(times // 20, 1000), traced_settle=1000, traced_times=traced_calls)
         records.append({"label": label, "calls": times, "traced_calls": traced_calls, "got": repr(got),
                         "ok": (isinstance(got, Result) if expected is None else
                                got.__class__ is Raised and got.kind is expected.kind and
                                (expected.text is None and got.text in KERNEL_MESSAGES or got.text == expected.text)),
-                        "expected": repr(expected) if expected else "a result", "traced": traced, "rss": rss,
-                        "heap": held if heap else None, "refs": changed})
+                        "expected": repr(expected) if expected else "a result", **measured})
     print(json.dumps(records))

@@ -46,19 +46,12 @@ def ring_mp(l, r, eps):
         return (2 * eps**2 * k + f * f * pi) * 4 / (big_s * mp.sqrt(d)) / (2 * mp.pi)
 
 
-def point_lens(u):
-    with mp.workdps(DPS):
+def point_lens(u, dps=DPS):
+    """The point-source magnification A(u) = (u² + 2)/(u√(u² + 4)), u in Einstein radii, at dps
+    digits (None: the precision in force)."""
+    with mp.workdps(dps or mp.mp.dps):
         u = mp.mpf(u)
         return (u * u + 2) / (u * mp.sqrt(u * u + 4))
-
-
-def rel_err(got, want):
-    with mp.workdps(30):
-        return float(abs(mp.mpf(got) - want) / abs(want))
-
-
-def assert_all_ok(bad):
-    assert not bad, f"{len(bad)} bad point(s):\n" + "\n".join(bad)
 
 
 def _ring_carlson(l, r, eps):

@@ -1,17 +1,14 @@
 """Tests of the Python boundary of velmora: module contents, argument binding, conversions,
 error mapping, results and reference handling."""
-import contextlib
-import gc
 import inspect
-import os
-import subprocess
 import sys
-import textwrap
-import tracemalloc
 
 import pytest
 
 import velmora
+
+from _kernels import load
+from _support import MESSAGES, SANITIZED, call_all, growth, panic_text, run_child, stub_functions
 
 WM = velmora.witt_mao_magnification
 HEY = velmora.heyrovsky_magnification
@@ -27,32 +24,8 @@ EXPECTED_ORDER = [
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
 ]
-SIGNATURES = {
-    "witt_mao_magnification": "(l, re, rstar)",
-    "integrated_witt_mao_magnification": "(l, re, rstar)",
-    "integrated_flux_map_witt_mao_magnification": "(l, re, rstar, bl, bf)",
-    "heyrovsky_magnification": "(l, r, re, rstar)",
-    "integrated_heyrovsky_magnification": "(l, re, rstar)",
-    "integrated_flux_map_heyrovsky_magnification": "(l, re, rstar, bl, bf)",
-    "discrete_flux_map_heyrovsky_magnification": "(l, re, rstar, bl, bf)",
-}
-PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
-
-
-def run_python(code):
-    """Runs code in a fresh interpreter importing the same build; returns its stdout."""
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.dirname(velmora.__file__), env.get("PYTHONPATH")]))
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
-                          timeout=60, env=env)
-    assert proc.returncode == 0, proc.stderr
-    return proc.stdout
-
-
-def call_all(calls, times):
-    for call in calls * times:
-        with contextlib.suppress(BaseException):
-            call()
+PANIC_TEXT = panic_text(3, 4)
+REFUSED = f"ImportError: {MESSAGES['subinterpreter']}"
 
 
 def fail(error):
@@ -84,15 +57,25 @@ def test_module_doc_and_all():
     assert "PanicException" not in velmora.__all__
 
 
+def test_message_texts():
+    # Callers match on the fixed texts: each one the code exports is the one the tests expect.
+    exported = load().messages()
+    bad = [f"{name}: exported {exported.get(name)!r}, expected {text!r}"
+           for name, text in MESSAGES.items() if exported.get(name) != text]
+    bad += [f"{name}: exported {exported[name]!r}, not expected" for name in exported.keys() - MESSAGES.keys()]
+    assert not bad, "\n".join(bad)
+
+
 @pytest.mark.parametrize("name", EXPECTED_ORDER)
 def test_function_metadata(name):
     fn = getattr(velmora, name)
     assert fn.__name__ == name and fn.__module__ == "velmora"
-    assert fn.__text_signature__ == SIGNATURES[name] and not fn.__doc__
+    stub = f"({', '.join(a.arg for a in stub_functions()[name].args.args)})"
+    assert fn.__text_signature__ == stub and not fn.__doc__
 
 
 def test_reimport_gives_same_module():
-    out = run_python("""
+    out = run_child("""
         import importlib, sys, velmora
         first = velmora
         import velmora
@@ -103,12 +86,12 @@ def test_reimport_gives_same_module():
         assert velmora.PanicException is first.PanicException
         assert len(velmora.__all__) == len(set(velmora.__all__)), velmora.__all__
         print(velmora.witt_mao_magnification([0.5], 1.0, 0.1))
-    """)
+    """, 60, check=True).stdout
     assert out.strip() == repr(WM([0.5], 1.0, 0.1))
 
 
 def test_subinterpreter_refused():
-    out = run_python("""
+    out = run_child("""
         import velmora
         try:
             import _interpreters as interp
@@ -127,11 +110,11 @@ def test_subinterpreter_refused():
             res = exc
         print(getattr(res, "formatted", res))
         print(velmora.heyrovsky_magnification(0.5, 0.6, 1.0, 1.0))
-    """)
+    """, 60, check=True).stdout
     if out.strip() == "SKIP":
         skip_without_subinterpreters()
     text = out.replace("<class 'ImportError'>", "ImportError")  # 3.11 shows the type's repr
-    assert "ImportError: velmora does not yet support subinterpreters" in text
+    assert REFUSED in text
     assert text.splitlines()[-1] == repr(HEY(0.5, 0.6, 1.0, 1.0))  # the main interpreter still works
 
 
@@ -166,7 +149,6 @@ SUBINTERPRETER_PRELUDE = """
         text = str(getattr(res, "formatted", res) or "")
         return text.replace("<class 'ImportError'>", "ImportError")  # 3.11 shows the type's repr
 """
-REFUSED = "ImportError: velmora does not yet support subinterpreters"
 
 
 def skip_without_subinterpreters():
@@ -179,15 +161,10 @@ def skip_without_subinterpreters():
 def test_subinterpreters_refused_repeatedly_and_main_unharmed():
     # Several sub-interpreters, each refused twice and then destroyed: the main interpreter's
     # module gives the same results, bit for bit, before and after.
-    out = run_python(SUBINTERPRETER_PRELUDE + """
+    out = run_child(SUBINTERPRETER_PRELUDE + """
     import gc, velmora
-    calls = [(velmora.witt_mao_magnification, ([0.5, 1.5], 1.0, 0.1)),
-             (velmora.integrated_witt_mao_magnification, ([0.5], 1.0, 0.1)),
-             (velmora.integrated_flux_map_witt_mao_magnification, ([0.5], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5])),
-             (velmora.heyrovsky_magnification, (0.5, 0.6, 1.0, 0.1)),
-             (velmora.integrated_heyrovsky_magnification, ([0.5], 1.0, 0.1)),
-             (velmora.integrated_flux_map_heyrovsky_magnification, ([0.5], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5])),
-             (velmora.discrete_flux_map_heyrovsky_magnification, ([0.5], 1.0, 0.1, [0.3], [1.0]))]
+    from _support import FUNCTIONS
+    calls = [(f.fn, f.arguments([0.5, 1.5])) for f in FUNCTIONS]
     before = [repr(fn(*args)) for fn, args in calls]
     for _ in range(3):
         sid = create()
@@ -198,7 +175,7 @@ def test_subinterpreters_refused_repeatedly_and_main_unharmed():
     gc.collect()
     assert [repr(fn(*args)) for fn, args in calls] == before
     print("MAIN OK")
-    """)
+    """, 60, check=True).stdout
     if out.strip() == "SKIP":
         skip_without_subinterpreters()
     lines = [line for line in out.splitlines() if line.strip()]
@@ -207,13 +184,13 @@ def test_subinterpreters_refused_repeatedly_and_main_unharmed():
 
 
 def test_subinterpreter_importing_first_is_refused():
-    out = run_python(SUBINTERPRETER_PRELUDE + """
+    out = run_child(SUBINTERPRETER_PRELUDE + """
     sid = create()
     print(run(sid, "import velmora"))
     interp.destroy(sid)
     import velmora
     print(velmora.heyrovsky_magnification(0.5, 0.6, 1.0, 1.0))
-    """)
+    """, 60, check=True).stdout
     if out.strip() == "SKIP":
         skip_without_subinterpreters()
     assert REFUSED in out
@@ -227,7 +204,7 @@ def test_free_threaded_build_keeps_the_gil():
     import sysconfig
     if not sysconfig.get_config_var("Py_GIL_DISABLED"):
         pytest.skip("not a free-threaded build: the GIL declaration applies to free-threaded CPython only")
-    out = run_python("""
+    out = run_child("""
         import sys, warnings
         assert not sys._is_gil_enabled(), "the GIL is on before the import"
         with warnings.catch_warnings(record=True) as caught:
@@ -235,7 +212,7 @@ def test_free_threaded_build_keeps_the_gil():
             import velmora
         assert sys._is_gil_enabled(), "importing velmora left the GIL off"
         print([str(w.message) for w in caught if issubclass(w.category, RuntimeWarning)])
-    """)
+    """, 60, check=True).stdout
     assert "velmora" in out, out
 
 
@@ -277,7 +254,7 @@ def test_keywords_in_any_order():
 
 
 @pytest.mark.parametrize("value, message", [
-    ("0.5", "argument 'l': Can't extract `str` to `Vec`"),
+    ("0.5", f"argument 'l': {MESSAGES['str_for_sequence']}"),
     (None, "argument 'l': 'NoneType' object cannot be converted to 'Sequence'"),
     (3, "argument 'l': 'int' object cannot be converted to 'Sequence'"),
     ({0.5: 1}, "argument 'l': 'dict' object cannot be converted to 'Sequence'"),
@@ -319,7 +296,7 @@ NOT_SEQ = "'NoneType' object cannot be converted to 'Sequence'"
     (DFM, dfm_args(1, "1"), TypeError, "argument 're': must be real number, not str"),
     (DFM, dfm_args(2, None), TypeError, "argument 'rstar': must be real number, not NoneType"),
     (DFM, dfm_args(3, None), TypeError, f"argument 'bl': {NOT_SEQ}"),
-    (DFM, dfm_args(4, "1"), TypeError, "argument 'bf': Can't extract `str` to `Vec`"),
+    (DFM, dfm_args(4, "1"), TypeError, f"argument 'bf': {MESSAGES['str_for_sequence']}"),
     (WM, ([0.5], None, 0.1), TypeError, "argument 're': must be real number, not NoneType"),
     (WM, ([0.5], 1.0, FloatReturnsInt()), TypeError,
      "argument 'rstar': FloatReturnsInt.__float__ returned non-float (type int)"),
@@ -338,10 +315,10 @@ def test_conversion_errors(fn, args, error, message):
 # Physical input never fails; a negative source radius with the lens on the limb does (the
 # uniform disk's parameter is exactly 1 there), for the whole vector.
 @pytest.mark.parametrize("call, message", [
-    (lambda: WM([0.5, 1.0, 2.0], 1.0, -0.1), "ellippi: m must be less than 1."),
-    (lambda: velmora.integrated_witt_mao_magnification([1.0], 1.0, -2.0), "ellippi: m must be less than 1."),
+    (lambda: WM([0.5, 1.0, 2.0], 1.0, -0.1), MESSAGES["ellippi_m"]),
+    (lambda: velmora.integrated_witt_mao_magnification([1.0], 1.0, -2.0), MESSAGES["ellippi_m"]),
     (lambda: velmora.integrated_flux_map_witt_mao_magnification([2.0, 1.0], 1.0, -0.1, [0.0, 1.0], [1.0, 0.5]),
-     "ellippi: m must be less than 1."),
+     MESSAGES["ellippi_m"]),
 ])
 def test_model_errors(call, message):
     result = None
@@ -361,7 +338,7 @@ def test_results():
     assert len(big) == 10 ** 6 and big[0] == big[-1] == out[0]
 
 
-@pytest.mark.skipif(os.environ.get("VELMORA_SANITIZED") == "1",
+@pytest.mark.skipif(SANITIZED,
                     reason="AddressSanitizer holds freed blocks in quarantine, so memory grows without a leak")
 def test_no_reference_or_memory_leaks():
     held, re, rstar = [0.5, 2.0], 1.5, 0.123456
@@ -375,39 +352,25 @@ def test_no_reference_or_memory_leaks():
         lambda: DFM(held, re, rstar, [0.1, rstar], [1.0]), lambda: DFM(held, re, rstar, held, held),
         lambda: WM([0.5, 1.000000000001], 1e-10, 1e10),
     ]
-    call_all(calls, 50)
-    gc.collect()
-    counts = [sys.getrefcount(o) for o in objects]
-    tracemalloc.start()
-    try:
-        call_all(calls, 10)
-        start = tracemalloc.get_traced_memory()[0]
-        call_all(calls, 2000)
-        gc.collect()
-        growth = tracemalloc.get_traced_memory()[0] - start
-    finally:
-        tracemalloc.stop()
-    assert [sys.getrefcount(o) for o in objects] == counts
-    assert growth < 16 * 1024, growth  # one leaked float per call would be 48 KiB
+    record = growth(lambda n: call_all(calls, n), 2000, objects, settle=50, traced_settle=10, traced_times=2000)
+    assert not record["refs"], record["refs"]
+    assert record["traced"] < 16 * 1024, record  # one leaked float per call would be 48 KiB
     assert inspect.getgeneratorstate(gen) == inspect.GEN_CREATED  # refused without being consumed
 
 
 def test_no_native_memory_growth_on_failure_paths():
     # The converted vectors must be released when a model fails or aborts: a leak here adds
     # megabytes per call.
-    out = run_python("""
-        import contextlib, resource, velmora
+    out = run_child("""
+        import resource, velmora
+        from _support import call_all
         big = [0.5] * 100_000
         calls = [lambda: velmora.discrete_flux_map_heyrovsky_magnification(big, 1.0, 0.1, big, [1.0]),
                  lambda: velmora.witt_mao_magnification(big + [None], 1.0, 0.1),
                  lambda: velmora.witt_mao_magnification(big + [1.000000000001], 1e-10, 1e10)]
-        def run(times):
-            for call in calls * times:
-                with contextlib.suppress(BaseException):
-                    call()
-        run(5)
+        call_all(calls, 5)
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        run(40)
+        call_all(calls, 40)
         print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
-    """)
+    """, 60, check=True).stdout
     assert int(out) < 10_000, f"max RSS grew by {out.strip()} KiB"

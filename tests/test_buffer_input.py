@@ -8,6 +8,8 @@ import pytest
 
 import velmora
 
+from _support import FUNCTIONS
+
 
 class Plain:
     """The same elements as a plain Python sequence without a buffer: forces iteration."""
@@ -26,15 +28,9 @@ L = np.array([0.0, 0.3, 0.999999, 1.0, 1.0000001, 2.5, 40.0, -1.0, math.nan, mat
 BL = np.array([0.0, 0.4, 0.8, 1.0])
 BF = np.array([1.0, 0.9, 0.6, 0.4])
 
-SEQUENCE_FUNCTIONS = [
-    ("witt_mao_magnification", lambda l, bl, bf: velmora.witt_mao_magnification(l, 1.0, 0.1)),
-    ("integrated_heyrovsky_magnification",
-     lambda l, bl, bf: velmora.integrated_heyrovsky_magnification(l, 1.0, 0.1)),
-    ("integrated_flux_map_witt_mao_magnification",
-     lambda l, bl, bf: velmora.integrated_flux_map_witt_mao_magnification(l, 1.0, 0.1, bl, bf)),
-    ("discrete_flux_map_heyrovsky_magnification",
-     lambda l, bl, bf: velmora.discrete_flux_map_heyrovsky_magnification(l, 1.0, 0.1, bl, bf)),
-]
+# Every other function in registration order: the uniform disk, an integrated law and an integrated
+# map (one of each route) and the discrete map; the others convert their sequences the same way.
+SEQUENCE_FUNCTIONS = FUNCTIONS[::2]
 
 # Objects that take the buffer path (contiguous native float64) and objects that offer a buffer
 # the path must decline (another type, byte order or layout), which iterate as before.
@@ -49,24 +45,24 @@ LAYOUTS = {
 }
 
 
-def outcome(call, *args):
+def outcome(function, l, bl, bf):
     try:
-        return ("ok", [np.float64(v).tobytes() for v in call(*args)])
+        return ("ok", [np.float64(v).tobytes() for v in function.fn(*(l, 1.0, 0.1, bl, bf)[:len(function.params)])])
     except BaseException as exc:  # noqa: BLE001 - PanicException derives from BaseException
         return (type(exc).__name__, str(exc))
 
 
 @pytest.mark.parametrize("layout", list(LAYOUTS))
-@pytest.mark.parametrize("name, call", SEQUENCE_FUNCTIONS, ids=[f[0] for f in SEQUENCE_FUNCTIONS])
-def test_buffer_and_iteration_agree(name, call, layout):
+@pytest.mark.parametrize("function", SEQUENCE_FUNCTIONS, ids=str)
+def test_buffer_and_iteration_agree(function, layout):
     make = LAYOUTS[layout]
-    l = L[:6] if name.startswith("integrated") else L  # keep the integrated calls short
-    fast = outcome(call, make(l), make(BL), make(BF))
+    l = L[:6] if function.name.startswith("integrated") else L  # keep the integrated calls short
+    fast = outcome(function, make(l), make(BL), make(BF))
     # The iteration path sees the same element values as Python floats.
-    slow = outcome(call, Plain(np.asarray(make(l), dtype=np.float64).tolist()),
+    slow = outcome(function, Plain(np.asarray(make(l), dtype=np.float64).tolist()),
                    Plain(np.asarray(make(BL), dtype=np.float64).tolist()),
                    Plain(np.asarray(make(BF), dtype=np.float64).tolist()))
-    assert fast == slow, f"{name} with {layout}: {fast} != {slow}"
+    assert fast == slow, f"{function} with {layout}: {fast} != {slow}"
 
 
 def numpy_error(action):

@@ -7,13 +7,15 @@ points the plain average of the point-lens magnification over the disk or around
 shares nothing with the elliptic integrals.
 """
 import math
+import re
 
 import mpmath as mp
 import pytest
 from hypothesis import given, settings, strategies as st
 
 import velmora
-from _references import assert_all_ok, disk_mp, point_lens, ring_mp, rel_err
+from _references import disk_mp, point_lens, ring_mp
+from _support import MESSAGES, assert_all_ok, panic_text, rel_err
 
 TOL = 1e-13  # relative, every function, every point of the physical domain
 QUAD_DPS = 30
@@ -225,7 +227,7 @@ def test_nan_in_nan_out():
 
 def test_negative_source_radius_on_the_limb_raises():
     # Outside the physical domain the closed form's parameter is exactly 1 on the limb.
-    with pytest.raises(RuntimeError, match=r"^ellippi: m must be less than 1\.$"):
+    with pytest.raises(RuntimeError, match=f"^{re.escape(MESSAGES['ellippi_m'])}$"):
         velmora.witt_mao_magnification([0.5, 1.0], 1.0, -0.1)
 
 
@@ -240,7 +242,7 @@ def test_empty_inputs():
 def test_flux_map_table_length_mismatch():
     with pytest.raises(velmora.PanicException) as exc:
         velmora.discrete_flux_map_heyrovsky_magnification([0.5], 1.0, 0.1, [0.1, 0.2, 0.3], [1.0, 1.0, 1.0, 1.0])
-    assert str(exc.value) == "assertion `left == right` failed\n  left: 3\n right: 4"
+    assert str(exc.value) == panic_text(3, 4)
 
 
 def test_flux_map_is_weighted_sum_of_rings():

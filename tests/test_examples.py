@@ -4,17 +4,13 @@ velmora under test: they finish, print their table, and write their plot to the 
 MOA-2008-BLG-310 lands near the published solution and agrees with MulensModel's fit; the Dask
 example runs on a LocalCluster of 2 worker processes and matches its serial run bit for bit. No
 example leaves a file in the folder it runs from."""
-import os
-import pathlib
 import re
-import subprocess
 import sys
 
 import pytest
 
-import velmora
+from _support import ROOT, run_child
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
 EXAMPLES = ROOT / "examples"
 # example -> (plot it writes or None, a line its table must print, further arguments)
 CASES = {
@@ -37,10 +33,7 @@ WITHOUT_MATPLOTLIB = "import os, runpy, sys; sys.modules['matplotlib'] = None; s
 
 
 def run(args, cwd):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.dirname(velmora.__file__), env.get("PYTHONPATH")]))
-    env.pop("MPLBACKEND", None)
-    return subprocess.run([sys.executable, *args], capture_output=True, text=True, timeout=300, cwd=cwd, env=env)
+    return run_child(None, 300, args=args, cwd=cwd, MPLBACKEND=None)
 
 
 def mulensmodel_or_skip():

@@ -12,14 +12,13 @@ import mpmath as mp
 import pytest
 
 import velmora
+from _references import point_lens
+from _support import assert_all_ok, panic_text, rel_err
 
 RE = 4.0  # any unit: only rstar/re enters (a power of two keeps rstar/re exact)
 LAW_N = 0.8 * mp.pi  # exact ∫₀¹ 2πr I(r) dr of the fixed law
 DISK_TOL = 1e-6  # disk route against the reference, and against the ring route
-
-
-def ring_tol(l):
-    return 1e-9
+RING_TOL = 1e-9  # ring route against the reference, at every lens position
 
 
 def ring_mp(l, r, re, rstar):
@@ -28,7 +27,7 @@ def ring_mp(l, r, re, rstar):
         l = mp.mpf(l); r = mp.mpf(r); eps = mp.mpf(re) / mp.mpf(rstar); f = r - l
         D = 4 * eps**2 + f**2
         if l == 0:
-            u = r / eps; return (u * u + 2) / (u * mp.sqrt(u * u + 4))
+            return point_lens(r / eps, dps=None)
         if f == 0:
             # The lens on the ring: the magnification is +inf (Π's characteristic n is 1, where
             # mpmath 1.3 returns inf and 1.4 raises), and the callers give such a node no weight.
@@ -43,7 +42,7 @@ def ring_plain(l, r, rho):
     w = abs(r - l) / mp.sqrt(l * r)
     pts = [mp.mpf(0)] + [w * 10**j for j in range(-1, 6) if w * 10**j < mp.pi] + [mp.pi]
     u = lambda p: rho * mp.sqrt((r - l)**2 + 2 * l * r * (1 - mp.cos(p)))
-    return mp.quad(lambda p: (u(p)**2 + 2) / (u(p) * mp.sqrt(u(p)**2 + 4)), pts) / mp.pi
+    return mp.quad(lambda p: point_lens(u(p), dps=None), pts) / mp.pi
 
 
 def law(r):
@@ -75,17 +74,10 @@ def reference(l, rho, bl=None, bf=None):
         return num / mp.quad(lambda r: 2 * mp.pi * r * profile(r), sorted(knots))
 
 
-rel = lambda got, ref: float(abs(mp.mpf(got) - ref) / abs(ref))
-
-
 def collect(bad, label, got, ref, tol):
-    err = rel(got, ref)
+    err = rel_err(got, ref, dps=None)
     if not err <= tol:  # NaN fails too
         bad.append(f"{label}: got {got!r}, want {mp.nstr(ref, 15)}, rel err {err:.2e} > {tol:.0e}")
-
-
-def assert_all_ok(bad):
-    assert not bad, f"{len(bad)} bad point(s):\n" + "\n".join(bad)
 
 
 def routes(ls, rho, bl=None, bf=None, re=RE):
@@ -103,7 +95,7 @@ def check_routes(ls, rho, bl=None, bf=None):
     bad = []
     for l, a, b in zip(ls, ring, disk):
         ref = reference(l, rho, bl, bf)
-        collect(bad, f"ring rho={rho} l={l}", a, ref, ring_tol(l))
+        collect(bad, f"ring rho={rho} l={l}", a, ref, RING_TOL)
         collect(bad, f"disk rho={rho} l={l}", b, ref, DISK_TOL)
         collect(bad, f"disk vs ring rho={rho} l={l}", b, mp.mpf(a), DISK_TOL)
     assert_all_ok(bad)
@@ -114,7 +106,7 @@ def check_routes(ls, rho, bl=None, bf=None):
 @pytest.mark.parametrize("l,r,rho", [(0.5, 0.3, 0.05), (0.9, 1.0, 1.0), (1.5, 0.7, 10.0), (0.5, 0.50001, 0.05)])
 def test_elliptic_reference_is_ring_average(l, r, rho):
     with mp.workdps(25):
-        assert rel(ring_mp(l, r, 1, rho), ring_plain(l, r, rho)) <= 1e-18
+        assert rel_err(ring_mp(l, r, 1, rho), ring_plain(l, r, rho), dps=None) <= 1e-18
 
 
 @pytest.mark.slow  # an accuracy table: left out on the extra interpreters of scripts/test_versions
@@ -124,7 +116,7 @@ def test_reference_is_point_lens_over_disk(l, rho):
     with mp.workdps(10):
         pieces = [0, l, 1] if l < 1 else [0, 1]
         brute = mp.quad(lambda r: 2 * mp.pi * r * law(r) * ring_plain(l, r, rho), pieces) / LAW_N
-        assert rel(reference(l, rho), brute) <= 1e-6
+        assert rel_err(reference(l, rho), brute, dps=None) <= 1e-6
     bad = []
     for name, got in zip(("ring", "disk"), routes([l], rho)):
         collect(bad, f"{name} rho={rho} l={l}", got[0], brute, 1e-6)
@@ -161,7 +153,7 @@ def test_flat_table_is_uniform_disk(bl, bf, rho):
     bad = []
     for name, got in zip(("ring", "disk"), routes(ls, rho, bl, bf)):
         for l, g, w in zip(ls, got, disk):
-            collect(bad, f"{name} rho={rho} l={l}", g, mp.mpf(w), ring_tol(l))
+            collect(bad, f"{name} rho={rho} l={l}", g, mp.mpf(w), RING_TOL)
     assert_all_ok(bad)
 
 
@@ -189,8 +181,8 @@ def test_sampled_law_approaches_law(l, rho):
     # linear interpolation of the law: the error shrinks with the knot spacing
     ref = reference(l, rho)
     got = {n: routes([l], rho, *sampled_law(n)) for n in (5, 50)}
-    errs = {(n, k): rel(got[n][k][0], ref) for n in got for k in (0, 1)}
-    diff = rel(got[50][1][0], mp.mpf(got[50][0][0]))
+    errs = {(n, k): rel_err(got[n][k][0], ref, dps=None) for n in got for k in (0, 1)}
+    diff = rel_err(got[50][1][0], mp.mpf(got[50][0][0]), dps=None)
     ok = all(errs[50, k] < errs[5, k] for k in (0, 1)) and max(errs[50, 0], errs[50, 1]) <= 1e-3
     listing = ", ".join(f"{n} knots {('ring', 'disk')[k]} {e:.2e}" for (n, k), e in errs.items())
     assert ok and diff <= DISK_TOL, f"l={l} rho={rho}: route difference {diff:.2e}, errors {listing}"
@@ -209,7 +201,7 @@ def test_empty_table_gives_non_finite():
 def test_table_length_mismatch(fn, bl, bf, left, right):
     with pytest.raises(velmora.PanicException) as exc:
         fn([0.5], 1.0, 0.1, bl, bf)
-    assert str(exc.value) == f"assertion `left == right` failed\n  left: {left}\n right: {right}"
+    assert str(exc.value) == panic_text(left, right)
 
 
 # --- vectors and kernel failures --------------------------------------------------------------
@@ -285,6 +277,6 @@ def test_many_knot_table_against_adaptive_quadrature(knots, rho):
     bad = []
     for l, a, b in zip(ls, ring, disk):
         want = adaptive_reference(l, rho, bl, bf)
-        collect(bad, f"ring l={l}", a, want, ring_tol(l))
+        collect(bad, f"ring l={l}", a, want, RING_TOL)
         collect(bad, f"disk l={l}", b, want, DISK_TOL)
     assert_all_ok(bad)

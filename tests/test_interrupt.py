@@ -5,34 +5,30 @@ returns normally lets the call finish with its full result.
 Each case runs in a child interpreter: the parent sends the signal and compares the child's
 clock (CLOCK_MONOTONIC, shared by all processes) at the exception with its own at the kill.
 """
-import os
 import signal
-import subprocess
-import sys
 import textwrap
 import time
 
 import pytest
 
-import velmora
+from _support import FUNCTIONS, SANITIZED, start_child
 
-SANITIZED = os.environ.get("VELMORA_SANITIZED") == "1"
 BOUND = 0.5  # seconds from the signal to the exception
 
-# Calls that take 5 s to a minute uncut (far longer under the sanitizers), each in its own loop:
-# lens positions, table pieces or table rings. SETUP runs before the child says it is ready.
+
+def long_call(function):
+    """A call that takes 5 s to a minute uncut (far longer under the sanitizers), in its own loop:
+    lens positions, table pieces or table rings."""
+    if function.name.startswith("integrated_"):
+        args = "[0.5] * 200_000, 1.0, 0.1, BL, BF" if function.flux_map else "[0.5] * 1_000_000, 1.0, 0.1"
+    else:
+        args = "[0.5] * 2_000, 1.0, 0.1, RINGS, [1.0] * 50_000" if function.flux_map else "POSITIONS, 1.0, 0.1"
+    return f"velmora.{function.name}({args})"
+
+
+# Every vector function, by its name without "_magnification"; SETUP runs before the child says it is ready.
+LONG_CALLS = {f.name.removesuffix("_magnification"): long_call(f) for f in FUNCTIONS if f.returns_list}
 SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)"}
-LONG_CALLS = {
-    "witt_mao": "velmora.witt_mao_magnification(POSITIONS, 1.0, 0.1)",
-    "integrated_witt_mao": "velmora.integrated_witt_mao_magnification([0.5] * 1_000_000, 1.0, 0.1)",
-    "integrated_heyrovsky": "velmora.integrated_heyrovsky_magnification([0.5] * 1_000_000, 1.0, 0.1)",
-    "integrated_flux_map_heyrovsky":
-        "velmora.integrated_flux_map_heyrovsky_magnification([0.5] * 200_000, 1.0, 0.1, BL, BF)",
-    "integrated_flux_map_witt_mao":
-        "velmora.integrated_flux_map_witt_mao_magnification([0.5] * 200_000, 1.0, 0.1, BL, BF)",
-    "discrete_flux_map_heyrovsky":
-        "velmora.discrete_flux_map_heyrovsky_magnification([0.5] * 2_000, 1.0, 0.1, RINGS, [1.0] * 50_000)",
-}
 
 PRELUDE = """
     import os, signal, sys, time
@@ -55,11 +51,7 @@ PRELUDE = """
 
 
 def child(body):
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [os.path.dirname(velmora.__file__), env.get("PYTHONPATH")]))
-    code = textwrap.dedent(PRELUDE) + textwrap.dedent(body)
-    return subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True, env=env)
+    return start_child(textwrap.dedent(PRELUDE) + textwrap.dedent(body))
 
 
 def interrupt(body, signum=signal.SIGINT, settle=0.3):

@@ -15,7 +15,8 @@ import pytest
 
 import velmora
 
-from test_integrated import assert_all_ok, collect, ring_mp
+from _support import assert_all_ok
+from test_integrated import collect, ring_mp
 
 COEFFICIENTS = [0.0, 0.3, 0.6, 0.8, 1.0]
 RHOS = [1e-3, 0.5]
@@ -91,24 +92,32 @@ def velmora_linear(l, rho, c):
     return identity(c, w, m)[0]
 
 
+def check_convention(c, magnifications, peer, wrong_label, right_label):
+    """A peer's magnification under the converted coefficient matches velmora's at c, and under
+    the wrong one it does not fit as well; magnifications(l, rho) gives (converted, wrong)."""
+    bad = []
+    for l, rho in PEER_POINTS:
+        theirs, wrong = magnifications(l, rho)
+        ours = velmora_linear(l, rho, c)
+        if not abs(theirs / ours - 1) <= PEER_TOL:
+            bad.append(f"l={l} rho={rho}: {peer} gives {theirs}, velmora c={c} {ours}")
+        if abs(wrong / ours - 1) <= 3 * abs(theirs / ours - 1):
+            bad.append(f"l={l} rho={rho}: {wrong_label} ({wrong}) fits as well as {right_label}: the check is blind")
+    assert_all_ok(bad)
+
+
 @pytest.mark.parametrize("c", [0.3, 0.8])
 def test_mulensmodel_gamma_convention(c):
     mm = pytest.importorskip("MulensModel")
     np = pytest.importorskip("numpy")
     gamma = 2 * c / (3 - c)
     assert math.isclose(3 * gamma / (2 + gamma), c)
-    bad = []
-    for l, rho in PEER_POINTS:
+
+    def magnifications(l, rho):
         model = mm.Model({"t_0": 0.0, "u_0": l * rho, "t_E": 1.0, "rho": rho})
         model.set_magnification_methods([-1.0, "finite_source_LD_Lee09", 1.0])
-        theirs = float(model.get_magnification(np.array([0.0]), gamma=gamma)[0])
-        wrong = float(model.get_magnification(np.array([0.0]), gamma=c)[0])
-        ours = velmora_linear(l, rho, c)
-        if not abs(theirs / ours - 1) <= PEER_TOL:
-            bad.append(f"l={l} rho={rho}: MulensModel Gamma={gamma:.4f} gives {theirs}, velmora c={c} {ours}")
-        if abs(wrong / ours - 1) <= 3 * abs(theirs / ours - 1):
-            bad.append(f"l={l} rho={rho}: Gamma = c ({wrong}) fits as well as the conversion: the check is blind")
-    assert_all_ok(bad)
+        return tuple(float(model.get_magnification(np.array([0.0]), gamma=g)[0]) for g in (gamma, c))
+    check_convention(c, magnifications, f"MulensModel Gamma={gamma:.4f}", "Gamma = c", "the conversion")
 
 
 @pytest.mark.parametrize("c", [0.3, 0.8])
@@ -116,15 +125,11 @@ def test_vbmicrolensing_a1_convention(c):
     vbm = pytest.importorskip("VBMicrolensing")
     vb = vbm.VBMicrolensing()
     vb.Tol = 1e-5
-    bad = []
-    for l, rho in PEER_POINTS:
-        vb.a1 = c
-        theirs = vb.ESPLMagDark(l * rho, rho)
-        vb.a1 = 2 * c / (3 - c)  # MulensModel's Gamma taken for a1
-        wrong = vb.ESPLMagDark(l * rho, rho)
-        ours = velmora_linear(l, rho, c)
-        if not abs(theirs / ours - 1) <= PEER_TOL:
-            bad.append(f"l={l} rho={rho}: VBMicrolensing a1={c} gives {theirs}, velmora c={c} {ours}")
-        if abs(wrong / ours - 1) <= 3 * abs(theirs / ours - 1):
-            bad.append(f"l={l} rho={rho}: a1 = Gamma ({wrong}) fits as well as a1 = c: the check is blind")
-    assert_all_ok(bad)
+
+    def magnifications(l, rho):
+        values = []
+        for a1 in (c, 2 * c / (3 - c)):  # the second: MulensModel's Gamma taken for a1
+            vb.a1 = a1
+            values.append(vb.ESPLMagDark(l * rho, rho))
+        return values
+    check_convention(c, magnifications, f"VBMicrolensing a1={c}", "a1 = Gamma", "a1 = c")

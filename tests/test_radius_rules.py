@@ -13,7 +13,8 @@ import pytest
 
 import velmora
 from _kernels import load
-from _references import law_mp, mp, rel_err, table_mp
+from _references import law_mp, mp, table_mp
+from _support import rel_err
 
 kern = load()
 

@@ -25,10 +25,10 @@ from hypothesis import HealthCheck, Phase, event, given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 from _hostile import (  # noqa: E402
-    FUNCTIONS, NUMBER, SEQUENCE, FloatRaises, FloatReturns, FloatSubclass, GetItemSequence, IndexOnly,
-    IterNotIterator, IterRaises, LenRaises, LenWrong, Mutator, Raised, Result, TypeErrorSubclass, check_model_outcome,
-    expected_conversion, outcome, raising_generator, scaled,
+    FloatRaises, FloatReturns, FloatSubclass, GetItemSequence, IndexOnly, IterNotIterator, IterRaises, LenRaises,
+    LenWrong, Mutator, TypeErrorSubclass, check_model_outcome, expected_conversion, raising_generator,
 )
+from _support import FUNCTIONS, MESSAGES, NUMBER, SEQUENCE, Raised, Result, outcome, scaled  # noqa: E402
 
 EXAMPLES = scaled(300, 100)  # per function
 SETTINGS = settings(
@@ -425,7 +425,7 @@ def _stated_cases():
                 yield function, at(b"1"), Raised(TypeError, f"argument '{name}': must be real number, not bytes")
                 yield function, at(np.array([0.5, 1.0])), Raised(TypeError, f"argument '{name}': {two_items}")
             else:
-                yield function, at("0.5"), Raised(TypeError, f"argument '{name}': Can't extract `str` to `Vec`")
+                yield function, at("0.5"), Raised(TypeError, f"argument '{name}': {MESSAGES['str_for_sequence']}")
                 yield function, at(b""), None
                 yield function, at(np.array(0.5)), Raised(TypeError, f"argument '{name}': {zero_d}")
                 yield function, at([[0.5]]), Raised(TypeError, f"argument '{name}': must be real number, not list")

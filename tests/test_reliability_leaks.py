@@ -14,7 +14,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from _hostile import FUNCTIONS, SANITIZED, run_child, scaled
+from _support import FUNCTIONS, SANITIZED, run_child, scaled
 
 CALLS = scaled(100_000, 30_000)
 TRACED_FRACTION = scaled(0.1, 0.3)

@@ -1,19 +1,16 @@
 """Runtime reliability: every call ends (no iteration spins on NaN, infinities, zeros, negative or
-huge values), threads get the serial results bit for bit, the derivative step's one-time
-initialisation is race-free, and a 10^7-element input costs memory in proportion to its size."""
-import ctypes
+huge values), threads get the serial results bit for bit, and a 10^7-element input costs memory
+in proportion to its size."""
 import json
 import math
-import subprocess
 import sys
 import threading
 import time
 
 import pytest
 
-from _hostile import (
-    BY_NAME, FUNCTIONS, SANITIZED, SEQUENCE, FloatRaises, Result, child_env, outcome, run_child, scaled,
-)
+from _hostile import FloatRaises
+from _support import BY_NAME, FUNCTIONS, SANITIZED, SEQUENCE, Result, outcome, run_child, scaled
 
 # ---------------------------------------------------------------------------------------------
 # Termination.
@@ -68,14 +65,14 @@ def termination_cases():
 
 _TERMINATION_CHILD = """
 import faulthandler, json, sys, time
-import _hostile
+import _support
 cases = json.load(sys.stdin)
 limit = float(sys.argv[1])
 for index, (label, name, args) in enumerate(cases):
     print(json.dumps({"start": index}), flush=True)
     faulthandler.dump_traceback_later(limit, exit=True)  # a call that spins ends the child here
     start = time.perf_counter()
-    got = _hostile.outcome(_hostile.BY_NAME[name].fn, args)
+    got = _support.outcome(_support.BY_NAME[name].fn, args)
     elapsed = time.perf_counter() - start
     faulthandler.cancel_dump_traceback_later()
     print(json.dumps({"index": index, "seconds": elapsed, "outcome": repr(got)}), flush=True)
@@ -84,9 +81,7 @@ for index, (label, name, args) in enumerate(cases):
 
 def test_every_call_terminates():
     cases = list(termination_cases())
-    proc = subprocess.run([sys.executable, "-c", _TERMINATION_CHILD, str(10 * BOUND_SECONDS)],
-                          input=json.dumps(cases), capture_output=True, text=True,
-                          timeout=600, env=child_env())
+    proc = run_child(_TERMINATION_CHILD, 600, args=[10 * BOUND_SECONDS], input=json.dumps(cases))
     done = {}
     started = None
     for line in proc.stdout.splitlines():
@@ -182,48 +177,6 @@ def test_threads_match_serial_results():
     assert again == expected
 
 
-_CBRT_EPS_CHILD = """
-import ctypes, json, sys, threading
-library = ctypes.CDLL(sys.argv[1])  # not imported yet: its statics are untouched
-cbrt_eps = getattr(library, "_ZN7velmora8cbrt_epsEv")
-cbrt_eps.restype = ctypes.c_double
-barrier = threading.Barrier(8)
-values = [None] * 8
-def first_call(k):
-    barrier.wait()
-    values[k] = cbrt_eps()  # ctypes releases the interpreter lock: the 8 calls run at once
-threads = [threading.Thread(target=first_call, args=(k,)) for k in range(8)]
-for t in threads: t.start()
-for t in threads: t.join()
-import _velmora_kernels
-print(json.dumps({"threads": [v.hex() for v in values], "module": _velmora_kernels.cbrt_eps().hex()}))
-"""
-
-
-def test_derivative_step_initialised_once_under_threads():
-    """The derivative step is a function-local static of the kernel library, initialised on first
-    use. Eight native threads make that first use at the same moment (through ctypes, without the
-    interpreter lock), in fresh processes; all must see cbrt(2^-52), as later calls do. Under the
-    sanitizer build this also runs with ASan watching."""
-    kernels = pytest.importorskip("_velmora_kernels")
-    library = ctypes.CDLL(kernels.__file__)
-    if not hasattr(library, "_ZN7velmora8cbrt_epsEv"):
-        pytest.skip("the kernel test extension does not export velmora::cbrt_eps")
-    want = 6.0554544523933395e-06  # cbrt(2^-52), correctly rounded
-    assert kernels.cbrt_eps() == want
-    bad = []
-    for attempt in range(scaled(10, 4)):
-        proc = run_child(_CBRT_EPS_CHILD.replace("sys.argv[1]", repr(kernels.__file__)), timeout=120)
-        if proc.returncode != 0:
-            bad.append(f"attempt {attempt}: child failed ({proc.returncode}): {proc.stderr[-2000:]}")
-            continue
-        record = json.loads(proc.stdout.splitlines()[-1])
-        values = {float.fromhex(v) for v in record["threads"]} | {float.fromhex(record["module"])}
-        if values != {want}:
-            bad.append(f"attempt {attempt}: {sorted(values)}")
-    assert not bad, "\n".join(bad)
-
-
 def test_derivative_from_python_threads():
     """sderivative called from 8 threads (first use in a fresh process) gives the serial value."""
     pytest.importorskip("_velmora_kernels")
@@ -250,7 +203,7 @@ def test_derivative_from_python_threads():
 
 _LARGE_CHILD = """
 import gc, json, sys
-import velmora, _hostile
+import velmora, _support
 n, kind = int(sys.argv[1]), sys.argv[2]
 if kind == "numpy":
     import numpy as np
@@ -260,7 +213,7 @@ else:
 def status(field):  # kB in /proc/self/status
     with open("/proc/self/status") as f:
         return next(int(line.split()[1]) * 1024 for line in f if line.startswith(field + ":"))
-heap = _hostile._heap_counter()
+heap = _support.heap_counter()
 gc.collect()
 # The peak resident size (VmHWM; ru_maxrss is the same figure, but inherited from the parent
 # across fork and exec) is reset to the current size, so that the peak measured is the call's.

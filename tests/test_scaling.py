@@ -11,7 +11,7 @@ import pytest
 
 import velmora
 
-from _hostile import FUNCTIONS
+from _support import FUNCTIONS
 
 RE, RSTAR = 1.0, 0.05
 L = [0.0, 0.3, 0.99, 1.0, 1.01, 2.5]

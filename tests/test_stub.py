@@ -15,23 +15,15 @@ import pytest
 
 import velmora
 
+from _support import ROOT, STUB as SOURCE_STUB, stub_functions, stub_tree
+
 mypy_api = pytest.importorskip("mypy.api")
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-SOURCE_STUB = ROOT / "src" / "velmora.pyi"
 MODULE_DIR = pathlib.Path(velmora.__file__).resolve().parent
 BUILD_TREE = (MODULE_DIR / "CMakeCache.txt").exists()  # a build folder (PYTHONPATH=build), not an install
 
 SEQUENCE = "_FloatSequence"
 VALID = {"l": 0.5, "r": 0.3, "re": 1.0, "rstar": 0.1, "bl": [0.0, 1.0], "bf": [1.0, 0.5]}
-
-
-def stub_tree():
-    return ast.parse(SOURCE_STUB.read_text(encoding="utf-8"))
-
-
-def stub_functions():
-    return {node.name: node for node in stub_tree().body if isinstance(node, ast.FunctionDef)}
 
 
 def stub_all():
