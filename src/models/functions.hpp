@@ -135,11 +135,11 @@ constexpr FunctionSpec function(const char* name, Names... names) {
     static_assert(sizeof...(Names) == Sig::arity, "one name per parameter of the model");
     static_assert(Sig::arity <= kMaxParams);
     const std::array<const char*, sizeof...(Names)> list{names...};
-    FunctionSpec spec{name, Sig::arity, {}, detail::text_signature(name, list), &detail::run<Model>};
+    FunctionSpec row{name, Sig::arity, {}, detail::text_signature(name, list), &detail::run<Model>};
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((spec.params[I] = Param{list[I], detail::kind_of<std::tuple_element_t<I, typename Sig::Args>>()}), ...);
+        ((row.params[I] = Param{list[I], detail::kind_of<std::tuple_element_t<I, typename Sig::Args>>()}), ...);
     }(std::make_index_sequence<Sig::arity>{});
-    return spec;
+    return row;
 }
 
 // In registration order (the order of __all__).
