@@ -163,13 +163,20 @@ lengths = st.floats(0.0, 1e8, allow_subnormal=False)
 ratios = st.floats(1e-6, 1e4)
 
 
-@settings(max_examples=300, deadline=None, derandomize=True)
+@settings(max_examples=150, deadline=None, derandomize=True, database=None)
 @given(l=lengths, r=lengths, rho=ratios)
-def test_physical_input_is_at_least_one(l, r, rho):
+def test_physical_input_anywhere(l, r, rho):
+    # Anywhere in the physical domain both are within 1e-13 of the 60-digit closed forms (which are
+    # at least 1): a floor at 1 cannot hide an error, since the value must also be near the truth.
     (disk,) = velmora.witt_mao_magnification([l], 1.0, rho)
-    assert disk >= 1.0 and math.isfinite(disk)
+    assert rel_err(disk, disk_mp(l, rho)) <= TOL, (l, rho, disk)
     ring = velmora.heyrovsky_magnification(l, r, 1.0, rho)
-    assert ring >= 1.0 and (math.isfinite(ring) or r == l)
+    if r == l:
+        assert ring == math.inf
+    else:
+        with mp.workdps(40):
+            eps = 1 / mp.mpf(rho)
+        assert rel_err(ring, ring_mp(l, r, eps)) <= TOL, (l, r, rho, ring)
 
 
 @pytest.mark.parametrize("big", [1e150, 1e200, 1e300, 1e308])
