@@ -4,7 +4,8 @@ the physical domain, against the 60-digit closed forms of tests/_references.py.
 Regions: rho = rstar/re from 1e-6 to 1e4, the lens distance l from 0 to 1e8 source radii, within
 1e-12 to 1e-2 of the limb on both sides; for the ring, l from 1e-9 to 1e4 with |r - l| from 1e-14
 to 1 on both sides, r = 0 and l = 0. Points are log-spaced and random (seeded).
-Usage: python benchmarks/accuracy_direct.py [--quick]   (needs mpmath and numpy; a minute or two)
+Usage: python benchmarks/accuracy_direct.py [--quick] [--table]   (needs mpmath and numpy; a minute or two;
+--table prints the result as the Markdown table of docs/accuracy.md)
 """
 import argparse
 import pathlib
@@ -43,22 +44,30 @@ def ring_regions(rng, n):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="40 points per region instead of 400")
-    n = 40 if parser.parse_args().quick else 400
+    parser.add_argument("--table", action="store_true", help="print the Markdown table of docs/accuracy.md")
+    args = parser.parse_args()
+    n = 40 if args.quick else 400
     rng = np.random.default_rng(20261208)
-    print(f"{'function':<26} {'region':<42} {'points':>6} {'max rel. error':>15}  where")
+    if args.table:
+        print("| function | region | points | max rel. error | where |\n|---|---|---|---|---|")
+        row = "| `{}` | {} | {} | {:.2e} | {} |"
+    else:
+        print(f"{'function':<26} {'region':<42} {'points':>6} {'max rel. error':>15}  where")
+        row = "{:<26} {:<42} {:6d} {:15.2e}  {}"
+    bar = "\\|" if args.table else "|"  # a bar inside a Markdown cell (|l - 1|) is escaped
     for name, rhos, ls in disk_regions(rng, n):
         worst = (0.0, None)
         for rho, l in zip(rhos, ls):
             (got,) = velmora.witt_mao_magnification([float(l)], 1.0, float(rho))
             worst = max(worst, (rel_err(got, disk_mp(l, rho)), f"rho={rho:.3g} l={float(l)!r}"), key=lambda w: w[0])
-        print(f"{'witt_mao_magnification':<26} {name:<42} {len(ls):6d} {worst[0]:15.2e}  {worst[1]}", flush=True)
+        print(row.format("witt_mao_magnification", name.replace("|", bar), len(ls), *worst), flush=True)
     for name, epss, ls, rs in ring_regions(rng, n):
         worst = (0.0, None)
         for eps, l, r in zip(epss, ls, rs):
             got = velmora.heyrovsky_magnification(float(l), float(r), float(eps), 1.0)
             worst = max(worst, (rel_err(got, ring_mp(l, r, eps)), f"re/rstar={eps:.3g} l={float(l)!r} r={float(r)!r}"),
                         key=lambda w: w[0])
-        print(f"{'heyrovsky_magnification':<26} {name:<42} {len(ls):6d} {worst[0]:15.2e}  {worst[1]}", flush=True)
+        print(row.format("heyrovsky_magnification", name.replace("|", bar), len(ls), *worst), flush=True)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,8 @@ Relative errors of the ring route (integrated_heyrovsky_magnification), the disk
 (integrated_witt_mao_magnification) and the two flux-map functions (a table that ends at r = 0.7),
 and, for comparison, the disk route with dW/dr from a central difference instead of integration by
 parts. Needs the test extras (mpmath, and the _velmora_kernels test extension for the comparison).
-Usage: python benchmarks/accuracy_integrated.py [--quick]   (about a minute)
+Usage: python benchmarks/accuracy_integrated.py [--quick] [--table]   (about a minute; --table prints the
+result as the Markdown table of docs/accuracy.md)
 """
 import argparse
 import math
@@ -48,8 +49,15 @@ def rel(got, ref):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help=f"every fourth of the {len(POINTS)} points")
-    points = POINTS[::4] if parser.parse_args().quick else POINTS
-    print(f"{'l':<16} {'rstar/re':>8} | {'ring':>9} {'disk':>9} {'disk, dW/dr':>11} | {'map ring':>9} {'map disk':>9}")
+    parser.add_argument("--table", action="store_true", help="print the Markdown table of docs/accuracy.md")
+    args = parser.parse_args()
+    points = POINTS[::4] if args.quick else POINTS
+    if args.table:
+        print("| l | rstar/re | ring | disk | disk, dW/dr | map ring | map disk |\n|---|---|---|---|---|---|---|")
+        row = "| {:.13g} | {:.3g} | {:.1e} | {:.1e} | {:.1e} | {:.1e} | {:.1e} |"
+    else:
+        print(f"{'l':<16} {'rstar/re':>8} | {'ring':>9} {'disk':>9} {'disk, dW/dr':>11} | {'map ring':>9} {'map disk':>9}")
+        row = "{:<16.13g} {:8.3g} | {:9.1e} {:9.1e} {:11.1e} | {:9.1e} {:9.1e}"
     for l, rho in points:
         ref = law_mp(l, rho)
         ref_map = table_mp(l, rho, *TABLE)
@@ -58,8 +66,8 @@ def main():
         map_ring = velmora.integrated_flux_map_heyrovsky_magnification([l], 1.0, rho, *TABLE)[0]
         map_disk = velmora.integrated_flux_map_witt_mao_magnification([l], 1.0, rho, *TABLE)[0]
         by_difference = disk_route_by_central_difference(l, rho)
-        print(f"{l:<16.13g} {rho:8.3g} | {rel(ring, ref):9.1e} {rel(disk, ref):9.1e} {rel(by_difference, ref):11.1e}"
-              f" | {rel(map_ring, ref_map):9.1e} {rel(map_disk, ref_map):9.1e}", flush=True)
+        print(row.format(l, rho, rel(ring, ref), rel(disk, ref), rel(by_difference, ref), rel(map_ring, ref_map),
+                         rel(map_disk, ref_map)), flush=True)
 
 
 if __name__ == "__main__":

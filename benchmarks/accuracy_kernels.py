@@ -2,7 +2,8 @@
 
 Needs the test extras (mpmath, numpy); the _velmora_kernels test extension is built as for the
 tests (tests/_kernels.py).
-Usage: python benchmarks/accuracy_kernels.py [--quick]   (about ten seconds)
+Usage: python benchmarks/accuracy_kernels.py [--quick] [--table]   (about ten seconds; --table prints the result
+as the Markdown table of docs/accuracy.md)
 """
 import argparse
 import pathlib
@@ -18,12 +19,19 @@ from test_elliptic import EPS, N, RANDOM_SETS, condition, kern, loguniform, poin
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help=f"the first {N // 10} points of each set instead of {N}")
-    n = N // 10 if parser.parse_args().quick else N
-    print(f"{'set':<20} {'kernel':<9} {'points':>6} {'max rel. error':>15} {'in eps':>7}")
+    parser.add_argument("--table", action="store_true", help="print the Markdown table of docs/accuracy.md")
+    args = parser.parse_args()
+    n = N // 10 if args.quick else N
+    if args.table:
+        print("| set | kernel | points | max rel. error | in eps |\n|---|---|---|---|---|")
+        row = "| {} | `{}` | {} | {:.2e} | {:.2f}{} |"
+    else:
+        print(f"{'set':<20} {'kernel':<9} {'points':>6} {'max rel. error':>15} {'in eps':>7}")
+        row = "{:<20} {:<9} {:6d} {:15.2e} {:7.2f}{}"
     for key, (name, pts, _) in RANDOM_SETS.items():
         pts = pts[:n]
         worst = max(rel_err(getattr(kern, name)(*args), ref(name, *args), dps=40) for args in pts)
-        print(f"{key:<20} {name:<9} {len(pts):6d} {worst:15.2e} {worst / EPS:7.2f}", flush=True)
+        print(row.format(key, name, len(pts), worst, worst / EPS, ""), flush=True)
     # Negative p: the principal value crosses zero, so the error is also given per unit of the
     # problem's condition number.
     rng = np.random.default_rng(7)
@@ -33,8 +41,8 @@ def main():
             err = rel_err(kern.elliprj(*args), rj_pv(*args), dps=40)
             worst = max(worst, err)
             worst_scaled = max(worst_scaled, err / max(1.0, float(condition(rj_pv, args))))
-    print(f"{'rj_negative_p':<20} {'elliprj':<9} {n:6d} {worst:15.2e} {worst / EPS:7.2f}"
-          f"   (per unit of condition: {worst_scaled / EPS:.2f} eps)")
+    print(row.format("rj_negative_p", "elliprj", n, worst, worst / EPS,
+                     f"   (per unit of condition: {worst_scaled / EPS:.2f} eps)"))
 
 
 if __name__ == "__main__":

@@ -19,12 +19,14 @@ lens-source distance is u = l·rho Einstein radii.
 A method that raises or returns NaN at a point is counted and listed, not plotted.
 
 Needs the peers extra: python -m pip install '.[peers]'   (MulensModel, VBMicrolensing, mpmath,
-numpy, matplotlib). Usage: python benchmarks/validate.py [--quick] [--out DIR]   (about a minute; the plot goes to
-a folder in the system's temporary directory unless --out names one)
+numpy, matplotlib). Usage: python benchmarks/validate.py [--quick] [--out DIR] [--table]   (about a minute; the
+plot goes to a folder in the system's temporary directory unless --out names one; --table prints the
+tables as the Markdown of docs/validation.md instead, and draws no plot)
 """
 from __future__ import annotations
 
 import argparse
+import importlib.metadata
 import math
 import pathlib
 import tempfile
@@ -125,13 +127,20 @@ def mulensmodel_method(name: str) -> Method:
         # u0 = 0 and tE = 1: the epoch t is the separation u itself.
         model = MulensModel.Model({"t_0": 0.0, "u_0": 0.0, "t_E": 1.0, "rho": rho})
         model.set_magnification_methods([-1.0, name, max(us) + 1.0])
-        try:  # all epochs at once; one failing epoch fails the call, so then one by one
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")
-                values = [float(a) for a in model.get_magnification(us, gamma=GAMMA)]
-            return [a if math.isfinite(a) else f"returns {a}" for a in values]
-        except Exception:  # noqa: BLE001
-            return per_point(lambda u: float(model.get_magnification([u], gamma=GAMMA)[0]), us)
+        def batch(part: list[float]) -> list[Outcome]:
+            # All epochs at once; one failing epoch fails the whole call, so a failing call is halved
+            # until the failing epochs stand alone (a few calls, where one call per epoch took seconds).
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    values = [float(a) for a in model.get_magnification(part, gamma=GAMMA)]
+                return [a if math.isfinite(a) else f"returns {a}" for a in values]
+            except Exception:  # noqa: BLE001
+                if len(part) == 1:
+                    return per_point(lambda u: float(model.get_magnification([u], gamma=GAMMA)[0]), part)
+                half = len(part) // 2
+                return batch(part[:half]) + batch(part[half:])
+        return batch(us)
     return run
 
 
@@ -214,6 +223,33 @@ def print_table(title: str, errors: Errors) -> None:
             print(f"  {name}: {where}{more}")
 
 
+def markdown_table(title: str, errors: Errors) -> list[str]:
+    """The table of print_table as Markdown: one row per method, its failures listed under it."""
+    lines = [f"**{title}**", "", "| method | " + " | ".join(REGIONS) + " |", "|---" * (len(REGIONS) + 1) + "|"]
+    for name, by_point in errors.items():
+        row = [cell([e for p, e in by_point.items() if p[0] == region]).strip() for region in REGIONS]
+        lines.append(f"| {name} | " + " | ".join(row) + " |")
+    failures: dict[tuple[str, str, float], list[float]] = {}  # (method, what, l) -> the rhos
+    for name, by_point in errors.items():
+        for p, e in by_point.items():
+            if isinstance(e, str):
+                failures.setdefault((name, e, p[1]), []).append(p[2])
+    if failures:
+        lines.append("")
+        lines += [f"- {name} {what} at u/rho = {l:g} (rho = {', '.join(f'{r:g}' for r in rhos)})"
+                  for (name, what, l), rhos in failures.items()]
+    return lines
+
+
+def print_markdown(points: list[Point], rhos: list[float], uniform: Errors, limb: Errors) -> None:
+    versions = " and ".join(f"{name} {importlib.metadata.version(name)}" for name in ("MulensModel", "VBMicrolensing"))
+    lines = [f"{len(points)} points, rho = {', '.join(f'{r:g}' for r in rhos)}; peers: {versions}; largest relative"
+             " difference to the reference per region (+ above it, - below, ± both; fail: raised or NaN).", ""]
+    lines += markdown_table("uniform disk", uniform) + [""]
+    lines += markdown_table("limb-darkened disk, linear coefficient 0.6", limb)
+    print("\n".join(lines))
+
+
 def plot(folder: pathlib.Path, uniform: Errors, limb: Errors) -> pathlib.Path:
     import matplotlib
 
@@ -257,6 +293,8 @@ def main() -> None:
     parser.add_argument("--out", type=pathlib.Path, default=default_out,
                         help=f"folder for validation.png (default: {default_out}; --out docs redraws the README's figure)")
     parser.add_argument("--quick", action="store_true", help="one source size, rho = 0.1, instead of five")
+    parser.add_argument("--table", action="store_true",
+                        help="print the tables as the Markdown of docs/validation.md instead, and draw no plot")
     args = parser.parse_args()
     start = time.perf_counter()
     rhos = [0.1] if args.quick else RHOS
@@ -264,6 +302,9 @@ def main() -> None:
     refs = {p: reference(p[1], p[2]) for p in points}
     uniform = relative_errors(UNIFORM, points, {p: r[0] for p, r in refs.items()})
     limb = relative_errors(LIMB, points, {p: r[1] for p, r in refs.items()})
+    if args.table:
+        print_markdown(points, rhos, uniform, limb)
+        return
     print(f"{len(points)} points: rho in {rhos}; regions by u/rho: "
           + "; ".join(f"{region} {ls[0]:g}..{ls[-1]:g}" for region, ls in REGIONS.items())
           + " (far: only u <= 10)")

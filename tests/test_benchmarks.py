@@ -1,6 +1,6 @@
-"""The scripts under benchmarks/ run in their quick mode, each in its own interpreter with the velmora
-under test: they exit 0 and print their table. A script whose peers (VBMicrolensing, MulensModel)
-or kernel test extension are missing is skipped."""
+"""The timing scripts under benchmarks/ run in their quick mode, each in its own interpreter with the
+velmora under test: they exit 0 and print their table (the accuracy scripts run in test_docs.py). A
+script whose peers (VBMicrolensing, MulensModel) or kernel test extension are missing is skipped."""
 import importlib
 
 import pytest
@@ -8,14 +8,13 @@ import pytest
 import _kernels
 from _support import ROOT, run_child, scaled
 
-# script -> (arguments of a quick run, its table's heading, what it needs beyond velmora)
+# script -> (arguments of a quick run, its table's heading, what it needs beyond velmora). The
+# accuracy and validation scripts run in tests/test_docs.py instead, whose blocks hold their quick
+# tables: that run checks their exit status and their whole table, so a second run here would check
+# nothing more.
 CASES = {
     "bench.py": (["--quick"], "Cost per point (ns), best of 3", []),  # times velmora alone without its peers
-    "accuracy_direct.py": (["--quick"], "max rel. error  where", []),
-    "accuracy_integrated.py": (["--quick"], "disk, dW/dr", ["_velmora_kernels"]),
-    "accuracy_kernels.py": (["--quick"], "max rel. error  in eps", ["_velmora_kernels"]),
     "interrupt.py": (["--repeat", "1"], "median ms   max ms", []),
-    "validate.py": (["--quick"], "uniform disk: largest |relative difference|", ["VBMicrolensing", "MulensModel"]),
 }
 
 
@@ -35,8 +34,6 @@ def test_benchmark_runs(name, tmp_path):
     absent = [n for n in needs if missing(n)]
     if absent:
         pytest.skip(f"{name} needs {', '.join(absent)}")
-    if name == "validate.py":
-        args = args + ["--out", str(tmp_path)]
     # The kernel test extension as this session built it, not rebuilt by each script.
     env = {"VELMORA_KERNELS": _kernels._state["folder"]} if "folder" in _kernels._state else {}
     proc = run_child(None, scaled(120, 900), args=[ROOT / "benchmarks" / name, *args], cwd=tmp_path, **env)
