@@ -8,6 +8,7 @@
 #include <span>
 #include <utility>
 
+#include "models/at_least_one.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/interrupt.hpp"
 #include "models/panic.hpp"
@@ -523,16 +524,13 @@ CalcResult<std::vector<double>> law_route(const std::vector<double>& l, double r
     return out;
 }
 
-// A point lens never demagnifies: for a physical source (rstar/re > 0, the lens at l ≥ 0) whose
-// profile has no negative value, the magnification is a brightness-weighted mean of values ≥ 1, so
-// rounding (of a sum of panels, or of the far field's μ_0/N, 3e-16 from 1) may not take it below 1.
-CalcResult<std::vector<double>> at_least_one(CalcResult<std::vector<double>> result, const std::vector<double>& l,
-                                             double rho, bool nonnegative) {
+// The floor at 1 (models/at_least_one.hpp): the source is physical when rstar/re > 0, the lens at
+// l ≥ 0 and the profile has no negative value.
+CalcResult<std::vector<double>> floored(CalcResult<std::vector<double>> result, const std::vector<double>& l,
+                                        double rho, bool nonnegative) {
     if (!result || !nonnegative || !(rho > 0.0)) return result;
     std::vector<double> out = std::move(result).value();
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (out[i] < 1.0 && l[i] >= 0.0) out[i] = 1.0;
-    }
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = velmora::at_least_one(out[i], l[i] >= 0.0);
     return out;
 }
 
@@ -544,7 +542,7 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     const double rho = rstar / re;
     if (route == Route::law_ring) {
         // The uniform part without the disk function's checks: the ring route raises no kernel error.
-        return at_least_one(law_route(l, rho, [&](double li, std::size_t) {
+        return floored(law_route(l, rho, [&](double li, std::size_t) {
             return law_ring(li, re, rstar, UniformDisk::value(li, rho), rule);
         }), l, rho, true);
     }
@@ -556,7 +554,7 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
         full_disk = std::move(*w);
     }
     if (route == Route::law_disk) {
-        return at_least_one(law_route(l, rho, [&](double li, std::size_t i) {
+        return floored(law_route(l, rho, [&](double li, std::size_t i) {
             return law_disk(li, re, rstar, full_disk[i], rule);
         }), l, rho, true);
     }
@@ -567,9 +565,9 @@ CalcResult<std::vector<double>> integrated_with_rule(Route route, std::vector<do
     const FarField far = table_far_field(profile, bf, *norm);
     const bool nonnegative = std::all_of(bf.begin(), bf.end(), [](double v) { return v >= 0.0; }) && *norm > 0.0;
     if (route == Route::table_ring) {
-        return at_least_one(table_ring_route(l, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
+        return floored(table_ring_route(l, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
     }
-    return at_least_one(table_disk_route(l, full_disk, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
+    return floored(table_disk_route(l, full_disk, re, rstar, profile, *norm, far, rule), l, rho, nonnegative);
 }
 
 CalcResult<std::vector<double>> integrated_heyrovsky_magnification(std::vector<double> l, double re, double rstar) {

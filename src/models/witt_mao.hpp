@@ -43,7 +43,7 @@ private:
     enum class Form { limb, unit, far, closed };
     static Form form(double l, double rho);
     static double closed_form(double l, double rho);
-    static double at_least_one(double a, double l, double rho);
+    static double floored(double a, double l, double rho);  // at_least_one for this disk
     static double limb(double rho);
 
     double rho_;
