@@ -235,7 +235,7 @@ void UniformDisk::concentric(double l, double rho, std::span<const double> r, st
 #endif
 }
 
-CalcResult<double> UniformDisk::at(double l) const {
+CalcResult<double> UniformDisk::checked_value(double l) const {
     // On the limb a negative source radius has no value: there the closed form's parameter is
     // exactly 1, which the third-kind integral rejects.
     if (l == 1.0 && rho_ < 0.0) return Failure{messages::kEllippiM};
@@ -248,7 +248,7 @@ CalcResult<std::vector<double>> witt_mao_magnification(std::vector<double> l, do
     out.reserve(l.size());
     for (const double li : l) {
         if (interrupt::poll()) return interrupt::stopped();
-        const CalcResult<double> a = disk.at(li);
+        const CalcResult<double> a = disk.checked_value(li);
         if (!a) return a.failure();
         out.push_back(*a);
     }
