@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "models/functions.hpp"
+#include "module/function_table.hpp"
 #include "models/interrupt.hpp"
 #include "module/call_frame.hpp"
 #include "module/errors.hpp"
