@@ -237,7 +237,8 @@ void UniformDisk::concentric(double l, double rho, std::span<const double> r, st
 
 CalcResult<double> UniformDisk::checked_value(double l) const {
     // On the limb a negative source radius has no value: there the closed form's parameter is
-    // exactly 1, which the third-kind integral rejects.
+    // exactly 1, which the third-kind integral rejects; the error keeps ellippi's text (a contract,
+    // numerics/messages.hpp), though the closed form runs on cel and calls no ellippi.
     if (l == 1.0 && rho_ < 0.0) return Failure{messages::kEllippiM};
     return value(l, rho_);
 }

@@ -19,6 +19,7 @@
 #include "models/integrated/testing.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/lanes.hpp"
+#include "numerics/lanes_testing.hpp"
 #include "numerics/messages.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
