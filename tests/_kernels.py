@@ -30,6 +30,7 @@ NAME = "_velmora_kernels"
 HOW_TO = "python -m pip install '.[test]' brings CMake and Ninja"
 
 _state = {}  # "module" or "skip" once prepared
+_WHY = "VELMORA_KERNELS_WHY"  # why a controlling process found no extension, for its workers
 
 
 class BuildError(Exception):
@@ -110,10 +111,13 @@ def prepare():
     choice = os.environ.get("VELMORA_KERNELS", "")
     try:
         if choice.lower() == "off":
-            raise LookupError("VELMORA_KERNELS=off")
+            raise LookupError(os.environ.get(_WHY, "VELMORA_KERNELS=off"))
         folder = pathlib.Path(choice) if choice else build()
     except LookupError as missing:
         _state["skip"] = f"{NAME} not built: {missing}"
+        # Worker processes started after this (pytest-xdist) skip for the same reason, unbuilt.
+        os.environ.setdefault("VELMORA_KERNELS", "off")
+        os.environ.setdefault(_WHY, str(missing))
         return None
     except BuildError as error:
         _state["skip"] = None
@@ -126,6 +130,8 @@ def prepare():
         os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [str(folder), *paths]))
     _state["module"] = importlib.import_module(NAME)
     _state["folder"] = folder
+    # Worker processes started after this (pytest-xdist) import this build instead of building again.
+    os.environ.setdefault("VELMORA_KERNELS", str(folder))
     return _state["module"]
 
 

@@ -1,15 +1,32 @@
-"""High-precision references for the closed forms, shared by the tests.
+"""High-precision references, shared by the tests, the benchmarks and scripts/make_references.py.
 
-Both are evaluated by mpmath from the exact double inputs at 60 digits, with the characteristic n
-and the parameter m formed from the geometry in that precision: near the limb and the ring their
-complements 1 − n and 1 − m are ~1e-24 and keep 36 digits, and far from the source the disk's three
-terms of size ~l² cancel with 44 digits to spare at l = 1e8."""
+Three kinds, each independent of the code under test:
+- the closed forms (Witt–Mao disk, Heyrovský ring) evaluated by mpmath from the exact double
+  inputs at 60 digits, with the characteristic n and the parameter m formed from the geometry in
+  that precision: near the limb and the ring their complements 1 − n and 1 − m are ~1e-24 and keep
+  36 digits, and far from the source the disk's three terms of size ~l² cancel with 44 digits to
+  spare at l = 1e8;
+- the plain averages of the point-lens magnification over the disk or around the ring, which share
+  nothing with the elliptic integrals;
+- radius integrals of the ring magnification (Carlson's form at 34 digits, mpmath's tanh-sinh rule
+  at 20 digits, split at r = l, the knots and the ring's width). These are slow, so
+  scripts/make_references.py stores them in tests/data/ and the tests read them there
+  (`load_data`); tests/test_reference_data.py recomputes a sample of every file on each run.
+"""
 import bisect
+import json
+import math
+import pathlib
+from fractions import Fraction
 
 import mpmath as mp
 
 DPS = 60
+DATA = pathlib.Path(__file__).resolve().parent / "data"
 
+
+# ---------------------------------------------------------------------------------------------
+# Closed forms.
 
 def disk_mp(l, rho):
     """Uniform-disk (Witt–Mao) magnification, lens at l source radii, source radius rho Einstein radii."""
@@ -54,11 +71,54 @@ def point_lens(u, dps=DPS):
         return (u * u + 2) / (u * mp.sqrt(u * u + 4))
 
 
-def _ring_carlson(l, r, eps):
+# ---------------------------------------------------------------------------------------------
+# Plain averages of the point-lens magnification (no elliptic integral anywhere).
+
+AVERAGE_DPS = 30
+
+
+def disk_average(l, rho):
+    """Mean of A over the disk, in polar coordinates about the lens (F(u) = u*sqrt(u^2+4)/2)."""
+    with mp.workdps(AVERAGE_DPS):
+        l, rho = mp.mpf(l), mp.mpf(rho)
+        F = lambda s: rho * s * mp.sqrt((rho * s) ** 2 + 4) / 2
+        if l <= 1:
+            chord = lambda p: -l * mp.cos(p) + mp.sqrt(1 - (l * mp.sin(p)) ** 2)
+            # the chord has a kink of width ~sqrt(1 - l^2) at phi = pi/2 as the lens nears the limb
+            w = mp.sqrt(1 - l * l)
+            pts = {mp.mpf(0), mp.pi / 2, mp.pi}
+            pts |= {mp.pi / 2 + k * w * 10**j for k in (-1, 1) for j in range(4) if 0 < w * 10**j < mp.pi / 2}
+            total = 2 * mp.quad(lambda p: F(chord(p)), sorted(pts))
+        else:
+            def band(p):
+                c, h = l * mp.cos(p), mp.sqrt(max(1 - (l * mp.sin(p)) ** 2, 0))
+                return F(c + h) - F(c - h)
+            edge = mp.asin(1 / l)
+            total = 2 * mp.quad(band, [0, edge / 2, edge])
+        return total / (mp.pi * rho * rho)
+
+
+def ring_average(l, r, rho, dps=AVERAGE_DPS):
+    """Mean of A around the ring; the integrand peaks at phi = 0 with width ~|r - l|/sqrt(l r)."""
+    with mp.workdps(dps):
+        l, r, rho = mp.mpf(l), mp.mpf(r), mp.mpf(rho)
+        if l == 0:
+            return point_lens(rho * r, dps=None)
+        dist = lambda p: mp.sqrt((r - l) ** 2 + 2 * l * r * (1 - mp.cos(p)))
+        w = abs(r - l) / mp.sqrt(l * r)
+        pts = [mp.mpf(0)] + [w * 10**j for j in range(-1, 8) if w * 10**j < mp.pi] + [mp.pi]
+        return mp.quad(lambda p: point_lens(rho * dist(p), dps=None), pts) / mp.pi
+
+
+# ---------------------------------------------------------------------------------------------
+# Radius integrals.
+
+def ring_carlson(l, r, rho):
     """The ring magnification by Carlson's integrals at 34 digits, complements from the geometry:
-    fast enough to integrate over r, and with nothing in common with the code's Bulirsch form."""
+    fast enough to integrate over r, and with nothing in common with the code's Bulirsch form.
+    rho is the source radius in Einstein radii (the double given), so ε = 1/ρ is formed at 34 digits."""
     with mp.workdps(34):
-        l, r = mp.mpf(l), mp.mpf(r)
+        l, r, eps = mp.mpf(l), mp.mpf(r), 1 / mp.mpf(rho)
         f, big_s = r - l, l + r
         if f == 0:
             return mp.inf
@@ -82,31 +142,161 @@ def _cuts(l, eps, knots=()):
     return sorted(pts | {x for x in near if 0 < x < 1})
 
 
+INTEGRAL_DPS = 20
+
+
 def radius_integral_mp(l, rho, profile, knots=()):
-    """(∫₀¹ 2πr A(l, r) P(r) dr) by mpmath's tanh-sinh rule at 20 digits over the pieces of _cuts."""
-    eps = 1 / mp.mpf(rho)
-    with mp.workdps(20):
+    """∫₀¹ 2πr A_ring(l, r) P(r) dr by mpmath's tanh-sinh rule at 20 digits over the pieces of _cuts
+    (a node that rounds onto r = l sees the lens on the ring, +inf, and gets no weight)."""
+    with mp.workdps(INTEGRAL_DPS):
         def integrand(r):
-            a = _ring_carlson(l, r, eps)
+            a = ring_carlson(l, r, rho)
             return 2 * mp.pi * r * a * profile(r) if mp.isfinite(a) else 0
-        return mp.quad(integrand, _cuts(l, eps, knots))
+        return mp.quad(integrand, _cuts(l, 1 / mp.mpf(rho), knots))
 
 
-LAW_NORM = 2.5132741228717936  # the law's normaliser as the functions store it
+def power_integral_mp(l, rho, p):
+    """J_p = ∫₀¹ 2πr A_ring(l, r) μ^p dr with μ = √(1 − r²): the pieces of every power law."""
+    p = mp.mpf(p)
+    return radius_integral_mp(l, rho, lambda r: mp.sqrt(1 - r * r) ** p if p else mp.mpf(1))
 
 
-def law_mp(l, rho):
-    """The fixed limb-darkening law I(r) = 1 − 0.6(1 − √(1 − r²)), divided by the stored normaliser."""
-    return radius_integral_mp(l, rho, lambda r: 1 - mp.mpf(0.6) * (1 - mp.sqrt(1 - r * r))) / LAW_NORM
+LAW_C = 0.6  # the built-in law's linear coefficient
+# The law's normaliser as the functions store it: the double nearest 0.8π would be 2.5132741228718345;
+# the stored one is 1.6e-14 below 0.8π, a relative bias of 1.6e-14 that the references below do not
+# share (they divide by 0.8π itself).
+LAW_NORM = 2.5132741228717936
 
 
-def table_mp(l, rho, bl, bf):
-    """A flux map read by linear interpolation, 0 outside it, over its exact normaliser."""
+def linear_law_from_powers(j0, j1, c=LAW_C):
+    """The magnification of I(r) = 1 − c(1 − μ) from J_0 and J_1, over its exact normaliser π(1 − c/3)."""
+    with mp.workdps(INTEGRAL_DPS + 10):
+        c = mp.mpf(c)
+        return ((1 - c) * mp.mpf(j0) + c * mp.mpf(j1)) / (mp.pi * (1 - c / 3))
+
+
+def law_mp(l, rho, c=LAW_C):
+    """The linear limb-darkening law with coefficient c (the built-in law at 0.6), exactly normalised."""
+    return linear_law_from_powers(power_integral_mp(l, rho, 0), power_integral_mp(l, rho, 1), c)
+
+
+def table_profile(bl, bf):
+    """A flux map read by linear interpolation, 0 outside it; one knot is constant everywhere."""
     def profile(r):
+        if len(bl) == 1:
+            return mp.mpf(bf[0])
         if r < bl[0] or r > bl[-1]:
             return mp.mpf(0)
         i = min(bisect.bisect_right(bl, r) - 1, len(bl) - 2)
         return bf[i] + (r - bl[i]) / (mp.mpf(bl[i + 1]) - bl[i]) * (mp.mpf(bf[i + 1]) - bf[i])
-    with mp.workdps(20):
-        norm = mp.quad(lambda r: 2 * mp.pi * r * profile(r), _cuts(2, 1, bl))
-    return radius_integral_mp(l, rho, profile, bl) / norm
+    return profile
+
+
+def exact_normaliser(bl, bf):
+    """N = ∫₀¹ 2πr P(r) dr of the table read linearly (0 outside it), in exact rationals of the given
+    doubles, times 2π at 40 digits."""
+    if len(bl) == 1:
+        total = Fraction(bf[0]) / 2
+    else:
+        total = Fraction(0)
+        for (x0, y0), (x1, y1) in zip(zip(bl, bf), zip(bl[1:], bf[1:])):
+            a, b = max(Fraction(x0), Fraction(0)), min(Fraction(x1), Fraction(1))
+            if b <= a:
+                continue
+            slope = (Fraction(y1) - Fraction(y0)) / (Fraction(x1) - Fraction(x0))
+            c = Fraction(y0) - slope * Fraction(x0)
+            total += c * (b * b - a * a) / 2 + slope * (b**3 - a**3) / 3
+    with mp.workdps(40):
+        return 2 * mp.pi * mp.mpf(total.numerator) / total.denominator
+
+
+def table_mp(l, rho, bl, bf):
+    """A flux map's magnification: its radius integral over its exact normaliser."""
+    return radius_integral_mp(l, rho, table_profile(bl, bf), bl) / exact_normaliser(bl, bf)
+
+
+# ---------------------------------------------------------------------------------------------
+# Many-knot flux maps: adaptive quadrature in double precision, mpmath beside the lens.
+
+def ring_scipy(l, r, rho):
+    """The ring magnification in doubles by SciPy's Carlson integrals, complements from the geometry
+    (an independent double-precision evaluation: no Bulirsch, no Legendre forms)."""
+    from scipy.special import elliprf, elliprj
+    eps = 1 / rho
+    f, big_s = r - l, l + r
+    if f == 0:
+        return math.inf
+    d = 4 * eps * eps + f * f
+    n = 4 * l * r / (big_s * big_s)
+    kc2 = f * f * (big_s * big_s + 4 * eps * eps) / (big_s * big_s * d)
+    k = float(elliprf(0.0, kc2, 1.0))
+    pi = k + n / 3 * float(elliprj(0.0, kc2, 1.0, f * f / (big_s * big_s))) if n else k
+    return (2 * eps * eps * k + f * f * pi) * 4 / (big_s * math.sqrt(d)) / (2 * math.pi)
+
+
+def adaptive_table_mp(l, rho, bl, bf):
+    """Ring route of a many-knot table by adaptive quadrature on every table segment (split at l).
+    Segments within their own width of the lens go to mpmath at 12 digits (QUADPACK loses ~1e-7
+    beside the logarithmic singularity); the others to SciPy's QUADPACK at 1e-13 with ring_scipy.
+    Over the exact normaliser of the piecewise-linear profile."""
+    import numpy as np
+    from scipy import integrate
+    profile = table_profile(bl, bf)
+    points = sorted({0.0, 1.0, *[k for k in bl if 0 < k < 1], *([l] if 0 < l < 1 else [])})
+    total = mp.mpf(0)
+    for a, b in zip(points, points[1:]):
+        if max(a - l, l - b) < b - a:
+            def g(r):
+                ring = ring_carlson(l, r, rho)
+                return 2 * mp.pi * r * ring * profile(r) if mp.isfinite(ring) else 0
+            with mp.workdps(12):
+                total += mp.quad(g, [a, b])
+            continue
+        f = lambda r: 2 * math.pi * r * ring_scipy(l, r, rho) * np.interp(r, bl, bf)
+        total += integrate.quad(f, a, b, epsabs=0, epsrel=1e-13, limit=200)[0]
+    return total / exact_normaliser(bl, bf)
+
+
+def spotted_law(n):
+    """The law sampled on n evenly spaced knots with a bright belt at r ≈ 0.6."""
+    bl = [k / (n - 1) for k in range(n)]
+    bf = [(1 - LAW_C * (1 - math.sqrt(1 - r * r))) * (1 + 0.5 * math.exp(-((r - 0.6) / 0.03) ** 2)) for r in bl]
+    return bl, bf
+
+
+# ---------------------------------------------------------------------------------------------
+# Stored references (tests/data/*.json, written by scripts/make_references.py).
+
+# The function that recomputes a row of each kind of file, from the row's inputs.
+RECOMPUTE = {
+    "power_integral": lambda row, tables: power_integral_mp(row["l"], row["rho"], row["p"]),
+    "table": lambda row, tables: table_mp(row["l"], row["rho"], *tables[row["table"]]),
+    "adaptive_table": lambda row, tables: adaptive_table_mp(row["l"], row["rho"], *tables[row["table"]]),
+}
+
+
+def load_data(name):
+    """A reference file: its header, its tables by name (bl, bf) and its rows, each a dict of the
+    inputs and `value`, an mpf."""
+    data = json.loads((DATA / name).read_text())
+    tables = {key: (t["bl"], t["bf"]) for key, t in data.get("tables", {}).items()}
+    rows = []
+    for entry in data["rows"]:
+        row = dict(zip(data["columns"], entry))
+        with mp.workdps(40):
+            row["value"] = mp.mpf(row["value"])
+        rows.append(row)
+    return data, tables, rows
+
+
+def stored_power_integrals():
+    """{(l, rho, p): J_p} from tests/data/power_integrals.json."""
+    _, _, rows = load_data("power_integrals.json")
+    return {(r["l"], r["rho"], r["p"]): r["value"] for r in rows}
+
+
+def stored_law(l, rho, c=LAW_C, _cache={}):
+    """The linear law's reference at a stored point."""
+    if not _cache:
+        _cache.update(stored_power_integrals())
+    return linear_law_from_powers(_cache[(l, rho, 0.0)], _cache[(l, rho, 1.0)], c)

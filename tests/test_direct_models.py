@@ -14,44 +14,10 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import velmora
-from _references import disk_mp, point_lens, ring_mp
+from _references import disk_average, disk_mp, point_lens, ring_average, ring_mp
 from _support import MESSAGES, assert_all_ok, panic_text, rel_err
 
 TOL = 1e-13  # relative, every function, every point of the physical domain
-QUAD_DPS = 30
-
-
-def disk_average(l, rho):
-    """Mean of A over the disk, in polar coordinates about the lens (F(u) = u*sqrt(u^2+4)/2)."""
-    with mp.workdps(QUAD_DPS):
-        l, rho = mp.mpf(l), mp.mpf(rho)
-        F = lambda s: rho * s * mp.sqrt((rho * s) ** 2 + 4) / 2
-        if l <= 1:
-            chord = lambda p: -l * mp.cos(p) + mp.sqrt(1 - (l * mp.sin(p)) ** 2)
-            # the chord has a kink of width ~sqrt(1 - l^2) at phi = pi/2 as the lens nears the limb
-            w = mp.sqrt(1 - l * l)
-            pts = {mp.mpf(0), mp.pi / 2, mp.pi}
-            pts |= {mp.pi / 2 + k * w * 10**j for k in (-1, 1) for j in range(4) if 0 < w * 10**j < mp.pi / 2}
-            total = 2 * mp.quad(lambda p: F(chord(p)), sorted(pts))
-        else:
-            def band(p):
-                c, h = l * mp.cos(p), mp.sqrt(max(1 - (l * mp.sin(p)) ** 2, 0))
-                return F(c + h) - F(c - h)
-            edge = mp.asin(1 / l)
-            total = 2 * mp.quad(band, [0, edge / 2, edge])
-        return total / (mp.pi * rho * rho)
-
-
-def ring_average(l, r, rho):
-    """Mean of A around the ring; the integrand peaks at phi = 0 with width ~|r - l|/sqrt(l r)."""
-    with mp.workdps(QUAD_DPS):
-        l, r, rho = mp.mpf(l), mp.mpf(r), mp.mpf(rho)
-        if l == 0:
-            return point_lens(rho * r)
-        dist = lambda p: mp.sqrt((r - l) ** 2 + 2 * l * r * (1 - mp.cos(p)))
-        w = abs(r - l) / mp.sqrt(l * r)
-        pts = [mp.mpf(0)] + [w * 10**j for j in range(-1, 8) if w * 10**j < mp.pi] + [mp.pi]
-        return mp.quad(lambda p: point_lens(rho * dist(p)), pts) / mp.pi
 
 
 def check(points, got, want, tol=TOL):
@@ -197,13 +163,20 @@ lengths = st.floats(0.0, 1e8, allow_subnormal=False)
 ratios = st.floats(1e-6, 1e4)
 
 
-@settings(max_examples=300, deadline=None, derandomize=True)
+@settings(max_examples=150, deadline=None, derandomize=True, database=None)
 @given(l=lengths, r=lengths, rho=ratios)
-def test_physical_input_is_at_least_one(l, r, rho):
+def test_physical_input_anywhere(l, r, rho):
+    # Anywhere in the physical domain both are within 1e-13 of the 60-digit closed forms (which are
+    # at least 1): a floor at 1 cannot hide an error, since the value must also be near the truth.
     (disk,) = velmora.witt_mao_magnification([l], 1.0, rho)
-    assert disk >= 1.0 and math.isfinite(disk)
+    assert rel_err(disk, disk_mp(l, rho)) <= TOL, (l, rho, disk)
     ring = velmora.heyrovsky_magnification(l, r, 1.0, rho)
-    assert ring >= 1.0 and (math.isfinite(ring) or r == l)
+    if r == l:
+        assert ring == math.inf
+    else:
+        with mp.workdps(40):
+            eps = 1 / mp.mpf(rho)
+        assert rel_err(ring, ring_mp(l, r, eps)) <= TOL, (l, r, rho, ring)
 
 
 @pytest.mark.parametrize("big", [1e150, 1e200, 1e300, 1e308])

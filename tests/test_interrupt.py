@@ -13,6 +13,10 @@ import pytest
 
 from _support import FUNCTIONS, SANITIZED, start_child
 
+# Tests that measure time, memory or signal latency run one after another on one worker when the
+# suite runs in several processes (pytest-xdist, --dist loadgroup), never beside each other.
+pytestmark = pytest.mark.xdist_group("measured")
+
 BOUND = 0.5  # seconds from the signal to the exception
 
 

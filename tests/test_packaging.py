@@ -24,8 +24,9 @@ def test_version_is_the_one_in_pyproject():
 
 def test_suite_runs_without_the_kernel_extension():
     env = dict(os.environ, VELMORA_KERNELS="off")
+    env.pop("VELMORA_KERNELS_WHY", None)
     proc = subprocess.run(
-        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-q", "-rs", "tests/test_elliptic.py",
+        [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-n", "0", "-q", "-rs", "tests/test_elliptic.py",
          "tests/test_numerics.py", "tests/test_packaging.py::test_version_is_the_one_in_pyproject"],
         cwd=ROOT, capture_output=True, text=True, env=env, timeout=300)
     out = proc.stdout + proc.stderr

@@ -16,6 +16,10 @@ import pytest
 
 from _support import FUNCTIONS, SANITIZED, run_child, scaled
 
+# Tests that measure time, memory or signal latency run one after another on one worker when the
+# suite runs in several processes (pytest-xdist, --dist loadgroup), never beside each other.
+pytestmark = pytest.mark.xdist_group("measured")
+
 CALLS = scaled(100_000, 30_000)
 TRACED_FRACTION = scaled(0.1, 0.3)
 # One element of an integrated function costs ~100 µs: 10^4 calls on that path (10^5 on the

@@ -12,6 +12,10 @@ import pytest
 from _hostile import FloatRaises
 from _support import BY_NAME, FUNCTIONS, SANITIZED, SEQUENCE, Result, outcome, run_child, scaled
 
+# Tests that measure time, memory or signal latency run one after another on one worker when the
+# suite runs in several processes (pytest-xdist, --dist loadgroup), never beside each other.
+pytestmark = pytest.mark.xdist_group("measured")
+
 # ---------------------------------------------------------------------------------------------
 # Termination.
 

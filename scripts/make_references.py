@@ -1,0 +1,184 @@
+"""Computes the tests' high-precision radius-integral references and writes them to tests/data/.
+
+    python scripts/make_references.py [--jobs N] [--only NAME]   (needs mpmath, NumPy and SciPy)
+
+The references are slow (seconds each), so the tests read them from the files instead of
+recomputing them every run; tests/test_reference_data.py recomputes a seeded sample of every file
+on each run, so a file cannot drift from this script. The points are chosen here, with why; the
+tests take every row of a file (and select rows by their inputs where a test needs a region).
+
+Files (each holds its inputs exactly, as JSON doubles, the method and the precision):
+- power_integrals.json: J_p = ∫₀¹ 2πr A_ring(l, r) μ^p dr, μ = √(1 − r²), for p = 0 and 1, from
+  which every linear limb-darkening law follows exactly (the built-in law is c = 0.6);
+- flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
+- many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment.
+"""
+import argparse
+import json
+import math
+import multiprocessing
+import pathlib
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests"))
+
+import mpmath as mp  # noqa: E402
+
+from _references import (DATA, INTEGRAL_DPS, LAW_C, RECOMPUTE, adaptive_table_mp,  # noqa: E402
+                         spotted_law)
+
+# ---------------------------------------------------------------------------------------------
+# power_integrals.json: (l, rho) points.
+
+POWER_POINTS = [
+    # The centre, next to it, inside, both sides of the limb within 1e-12, a hair outside, both sides
+    # of where the r² rule takes over (l ≈ 1.028 for the largest rule), both sides of the law's
+    # far-field switch at l = 3 and the disk's at 16, far out; rho from 1e-6 to 1e4.
+    (0.0, 1e-6), (0.5, 1e-6), (1 - 1e-12, 1e-6), (1 + 1e-12, 1e-6), (2.0, 1e-6), (1e8, 1e-6),
+    (0.0, 1e-5), (0.3, 1e-5), (1 - 1e-12, 1e-5), (1 + 1e-12, 1e-5), (2.999, 1e-5), (3.0, 1e-5), (15.9, 1e-5),
+    (1e-9, 1e-3), (0.9, 1e-3), (1.0, 1e-3), (1.5, 1e-3), (16.0, 1e-3),
+    (0.0, 0.05), (0.3, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05), (1.028, 0.05), (1.029, 0.05),
+    (3.0, 0.05), (1e4, 0.05), (1e8, 0.05),
+    (1e-4, 1.0), (0.9, 1.0), (1 + 1e-12, 1.0), (1.1, 1.0), (2.999, 1.0), (10.0, 1.0),
+    (0.3, 100.0), (1 - 1e-12, 100.0), (1.001, 100.0), (2.0, 100.0), (15.9, 100.0),
+    (0.0, 1e3), (0.5, 1e3), (1.0, 1e3), (1.03, 1e3), (2.999, 1e3), (3.0, 1e3), (15.9, 1e3),
+    (0.0, 1e4), (0.7, 1e4), (1 - 1e-12, 1e4), (1 + 1e-12, 1e4), (1.5, 1e4), (40.0, 1e4),
+    # Small offsets (1e-9 … 1e-4) put the lens near the centre, where every small ring passes close to it.
+    (1e-6, 1e-3), (0.5, 1e-3), (1e-9, 0.05), (1e-4, 0.05), (0.5, 0.05), (0.3, 1.0), (1.0, 1.0), (1.5, 1.0),
+    (0.0, 10.0), (1e-7, 10.0), (0.5, 10.0), (1.0, 10.0), (3.0, 10.0),
+    # Where the full-disk value once rounded n to 1 and raised (rho = 1000, within 3e-8 of the limb).
+    (0.999999989999999, 1000.0), (1.00000002, 1000.0),
+    # Any linear coefficient by the identity: from the centre through the limb, rho 1e-3 and 0.5.
+    *[(l, rho) for rho in (1e-3, 0.5) for l in (0.0, 0.3, 0.9, 0.998, 1.0, 1.5, 10.0)],
+]
+
+
+def power_rows():
+    points = sorted(set(POWER_POINTS))
+    return [{"l": l, "rho": rho, "p": p} for l, rho in points for p in (0.0, 1.0)]
+
+
+# ---------------------------------------------------------------------------------------------
+# flux_map_integrals.json: tables and their (l, rho) points.
+
+def _law(r):
+    return 1 - LAW_C * (1 - math.sqrt(1 - r * r))
+
+
+def _knots_uniform(n):
+    bl = [k / (n - 1) for k in range(n)]
+    return bl, [_law(r) for r in bl]
+
+
+def _knots_clustered(n):
+    bl = [math.sin(0.5 * math.pi * k / (n - 1)) for k in range(n)]
+    return bl, [_law(r) for r in bl]
+
+
+# name: (bl, bf, [(l, rho)]): two knots, uniform and clustered knots, a spot of 1e-7 width, maps
+# ending inside the disk and beyond it; the lens on a knot, 1e-9 from one, on the limb, both sides
+# of the far-field switch at l = 4 and beyond.
+def _grid(ls, rhos=(1e-3, 1.0, 100.0)):
+    return [(l, rho) for rho in rhos for l in ls]
+
+
+TABLES = {
+    "two knots": ([0.0, 0.7], [1.0, 0.5], _grid([0.0, 0.7, 0.7 + 1e-9, 1.0, 2.0])),
+    "11 uniform": (*_knots_uniform(11), _grid([0.5, 0.5 - 1e-9, 1 - 1e-12, 1.0 + 1e-12, 3.99, 4.0, 20.0])),
+    "40 clustered": (*_knots_clustered(40), _grid([0.3, 0.9999, 1.0, 3.0])),
+    "spot": ([0.0, 0.3, 0.3000001, 0.5, 1.0], [1.0, 1.0, 3.0, 0.5, 0.2], _grid([0.3000001, 0.30000005, 0.4])),
+    "law 5 knots": (*_knots_uniform(5), [(0.5, 0.05), (1.0, 0.05), (0.9, 1e-3)]),  # l = 0.5 is a knot
+    "ends at 0.7": ([0.1, 0.4, 0.7], [1.0, 0.9, 0.5], [(0.7, 1.0), (0.4, 10.0), (1.5, 0.05)]),
+    "beyond the limb": ([0.0, 0.6, 1.5, 2.0], [1.0, 0.7, 0.2, 0.1], [(0.3, 0.05), (1.0, 1.0), (0.6, 10.0)]),
+}
+
+
+def table_rows():
+    return [{"table": name, "l": l, "rho": rho} for name, (_, _, points) in TABLES.items() for l, rho in points]
+
+
+# ---------------------------------------------------------------------------------------------
+# many_knot_tables.json: the law with a bright belt at r ≈ 0.6 on 21 to 1001 knots. The lens on a
+# knot, just beside one (the neighbouring piece then touches the singularity's near side), between
+# knots, at the centre, just outside the limb and far outside.
+
+MANY_KNOTS = [(101, 0.05), (101, 10.0), (21, 1.0), (1001, 0.05)]
+
+
+def many_knot_tables():
+    return {f"{n} knots": spotted_law(n) for n in sorted({n for n, _ in MANY_KNOTS})}
+
+
+def many_knot_rows():
+    rows = []
+    for n, rho in MANY_KNOTS:
+        h = 1 / (n - 1)
+        for l in [0.0, 0.5 + 1e-7, 0.5 + 0.37 * h, 0.6 - 2e-9, 0.995, 1 + 1e-4, 2.5]:
+            rows.append({"table": f"{n} knots", "l": l, "rho": rho})
+    return rows
+
+
+FILES = {
+    "power_integrals.json": dict(
+        kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
+        method="mpmath tanh-sinh quadrature of 2πr·A_ring(l, r)·μ^p over [0, 1] split at r = l, the ring's width "
+               "and toward the limb; A_ring by Carlson's RF and RJ at 34 digits with 1 − m and 1 − n from the geometry",
+        precision=f"{INTEGRAL_DPS} digits (quadrature), 34 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-16),
+    "flux_map_integrals.json": dict(
+        kind="table", columns=["table", "l", "rho", "value"], rows=table_rows,
+        tables=lambda: {name: (bl, bf) for name, (bl, bf, _) in TABLES.items()},
+        method="as power_integrals.json, the profile read linearly between the knots (0 outside them), split at "
+               "the knots too; over the exact normaliser (rational arithmetic on the given doubles)",
+        precision=f"{INTEGRAL_DPS} digits (quadrature), 34 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-16),
+    "many_knot_tables.json": dict(
+        kind="adaptive_table", columns=["table", "l", "rho", "value"], rows=many_knot_rows, tables=many_knot_tables,
+        method="per table segment: mpmath tanh-sinh (12 digits, Carlson ring at 34) within the segment's width of "
+               "the lens, SciPy QUADPACK (epsrel 1e-13) with SciPy's Carlson RF/RJ ring elsewhere; exact normaliser",
+        precision="about 1e-13 relative; stored to 20 significant digits",
+        tolerance=1e-13),
+}
+
+
+def _compute(job):
+    kind, row, tables = job
+    with mp.workdps(30):
+        return mp.nstr(RECOMPUTE[kind](row, tables), 25, strip_zeros=False)
+
+
+def write(name, spec, jobs):
+    tables = {k: (list(bl), list(bf)) for k, (bl, bf) in spec["tables"]().items()}
+    rows = spec["rows"]()
+    start = time.perf_counter()
+    with multiprocessing.Pool(jobs) as pool:
+        values = pool.map(_compute, [(spec["kind"], row, tables) for row in rows], chunksize=1)
+    out = {
+        "generator": "python scripts/make_references.py",
+        "kind": spec["kind"],
+        "method": spec["method"],
+        "precision": spec["precision"],
+        "tolerance": spec["tolerance"],  # how closely a recomputation must reproduce a stored value
+        "tables": {k: {"bl": bl, "bf": bf} for k, (bl, bf) in tables.items()},
+        "columns": spec["columns"],
+        "rows": [[row[c] for c in spec["columns"][:-1]] + [v] for row, v in zip(rows, values)],
+    }
+    if not out["tables"]:
+        del out["tables"]
+    (DATA / name).write_text(json.dumps(out, indent=None, separators=(",", ":")).replace("],[", "],\n[") + "\n")
+    print(f"{name}: {len(rows)} rows in {time.perf_counter() - start:.0f} s")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--jobs", type=int, default=2, help="worker processes (default 2)")
+    parser.add_argument("--only", choices=sorted(FILES), action="append", help="write only this file")
+    args = parser.parse_args()
+    for name in args.only or FILES:
+        write(name, FILES[name], args.jobs)
+
+
+if __name__ == "__main__":
+    main()
