@@ -1,5 +1,7 @@
 #include "models/heyrovsky.hpp"
 
+#include "models/at_least_one.hpp"
+
 #include <cmath>
 
 #include "numerics/constants.hpp"
@@ -9,9 +11,9 @@
 namespace velmora {
 namespace {
 
-// Lengths beyond this are scaled down first (the magnification depends on l/ε and r/ε only), so that
-// no square overflows.
-constexpr double kHuge = 1e150;
+// Lengths beyond constants::kHugeLength are scaled down first (the magnification depends on l/ε and
+// r/ε only), so that no square overflows.
+using constants::kHugeLength;
 
 // A = (2ε²·K(m) + f²·Π(n, m)) · 4/((l + r)·√(4ε² + f²)) / 2π, with f = r − l, S = l + r,
 //   n = 4lr/S²,  m = 16ε²lr/(S²(4ε² + f²)).
@@ -35,14 +37,14 @@ template <class V>
     const V p = sqrt_p * sqrt_p;
     const V c = cel_sqrt_p_lanes(kc, sqrt_p, two_eps2 + f2, two_eps2 * p + f2);
     V a = 2.0 * c / (constants::kPi * sum * vsqrt(d));
-    // A point lens never demagnifies, so the ring's mean is ≥ 1: rounding may not take it below.
-    if (l >= 0.0) a = (a < 1.0 && r >= 0.0) ? lanes::broadcast(1.0, a) : a;
+    // A ring is a physical source when l ≥ 0 and r ≥ 0.
+    if (l >= 0.0) a = at_least_one(a, r >= 0.0);
     // The lens on the ring (and a point source on the lens, l = r = 0): the ring magnification
     // has a logarithmic singularity there and is infinite.
     return f == 0.0 ? lanes::broadcast(HUGE_VAL, a) : a;
 }
 
-bool scaled(double l, double r, double eps) { return std::fabs(l) + std::fabs(r) > kHuge || std::fabs(eps) > kHuge; }
+bool scaled(double l, double r, double eps) { return std::fabs(l) + std::fabs(r) > kHugeLength || std::fabs(eps) > kHugeLength; }
 
 double one_ring(double l, double r, double eps) {
     if (scaled(l, r, eps)) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <utility>
 
+#include "models/at_least_one.hpp"
 #include "models/interrupt.hpp"
 #include "numerics/constants.hpp"
 #include "numerics/ellip/cel.hpp"
@@ -23,9 +24,9 @@ using constants::kPi;
 // so it keeps about 1e-16·min(l/2, 2/(ρ²l)) relative: ≤ 1e-14 below l = 16. From there on the
 // series' truncation error is below 1e-17 (measured at 50 digits; its terms fall like l^-2k).
 
-// Beyond this many Einstein radii every magnification is 1 to double precision (A − 1 ~ 2/u⁴) and
-// the squares below would overflow.
-constexpr double kHuge = 1e150;
+// Beyond constants::kHugeLength Einstein radii every magnification is 1 to double precision
+// (A − 1 ~ 2/u⁴) and the squares below would overflow.
+using constants::kHugeLength;
 
 // The far-field series, W/A(u) = 1 + s²/(2(2 − s)) · Σ_k Q_k(s)·l^-2k with s = 4/(u² + 4).
 // It is the mean-value expansion of the point-lens magnification A over a disk of radius ρ,
@@ -154,13 +155,13 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
     return std::copysign(point * w_over_a, rho);
 }
 
-// A point lens never demagnifies: rounding may not take a physical disk below 1.
-double UniformDisk::at_least_one(double a, double l, double rho) { return (a < 1.0 && rho > 0.0 && l >= 0.0) ? 1.0 : a; }
+// A disk is a physical source when ρ > 0 and l ≥ 0.
+double UniformDisk::floored(double a, double l, double rho) { return at_least_one(a, rho > 0.0 && l >= 0.0); }
 
 // Which form value() takes at (l, ρ); NaN takes the closed form, which gives NaN.
 UniformDisk::Form UniformDisk::form(double l, double rho) {
     if (l == 1.0) return Form::limb;
-    if ((l + 1.0) * rho > kHuge) return Form::unit;
+    if ((l + 1.0) * rho > kHugeLength) return Form::unit;
     if (l >= kFarField) return Form::far;
     return Form::closed;
 }
@@ -172,11 +173,11 @@ double UniformDisk::value(double l, double rho) {
     case Form::unit:
         return 1.0;
     case Form::far:
-        return at_least_one(far_field(l, rho, kUniformWeights), l, rho);
+        return floored(far_field(l, rho, kUniformWeights), l, rho);
     case Form::closed:
         break;
     }
-    return at_least_one(closed_form(l, rho), l, rho);
+    return floored(closed_form(l, rho), l, rho);
 }
 
 namespace {
@@ -227,16 +228,17 @@ void UniformDisk::concentric(double l, double rho, std::span<const double> r, st
         } else {
             closed_forms_sse2(ls.data(), rhos.data(), values.data(), n);
         }
-        for (std::size_t j = 0; j < n; ++j) out[where[j]] = at_least_one(values[j], ls[j], rhos[j]);
+        for (std::size_t j = 0; j < n; ++j) out[where[j]] = floored(values[j], ls[j], rhos[j]);
     }
 #else
     for (std::size_t k = 0; k < r.size(); ++k) out[k] = value(l / r[k], r[k] * rho);
 #endif
 }
 
-CalcResult<double> UniformDisk::at(double l) const {
+CalcResult<double> UniformDisk::checked_value(double l) const {
     // On the limb a negative source radius has no value: there the closed form's parameter is
-    // exactly 1, which the third-kind integral rejects.
+    // exactly 1, which the third-kind integral rejects; the error keeps ellippi's text (a contract,
+    // numerics/messages.hpp), though the closed form runs on cel and calls no ellippi.
     if (l == 1.0 && rho_ < 0.0) return Failure{messages::kEllippiM};
     return value(l, rho_);
 }
@@ -247,7 +249,7 @@ CalcResult<std::vector<double>> witt_mao_magnification(std::vector<double> l, do
     out.reserve(l.size());
     for (const double li : l) {
         if (interrupt::poll()) return interrupt::stopped();
-        const CalcResult<double> a = disk.at(li);
+        const CalcResult<double> a = disk.checked_value(li);
         if (!a) return a.failure();
         out.push_back(*a);
     }

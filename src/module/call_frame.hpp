@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include "models/functions.hpp"
+#include "module/function_table.hpp"
 
 namespace velmora::module {
 

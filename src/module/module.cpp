@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "models/functions.hpp"
+#include "module/function_table.hpp"
 #include "models/interrupt.hpp"
 #include "module/call_frame.hpp"
 #include "module/errors.hpp"
@@ -107,7 +107,7 @@ PyObject* create_module() {
         return module_state().module;
     }
 
-    Owned module(PyModule_Create2(&definition(), 1013));  // 1013: the C API version written against
+    Owned module(PyModule_Create2(&definition(), PYTHON_API_VERSION));
     if (!module) return nullptr;
 #if PY_VERSION_HEX >= 0x030D0000 && defined(Py_GIL_DISABLED)
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) return nullptr;

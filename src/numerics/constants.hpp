@@ -19,6 +19,12 @@ inline constexpr double kSqrt2 = std::numbers::sqrt2;
 inline constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 inline constexpr double kSqrtEpsilon = 1.4901161193847656e-08;
 static_assert(kSqrtEpsilon * kSqrtEpsilon == kEpsilon);
+// The largest length the models square unscaled (in whatever unit they take lengths: Einstein or
+// source radii). Its square, and a sum of a few such squares, stay far inside the doubles (1e300
+// against 1.8e308). Beyond it the ring magnification scales its lengths down by 2^-600 first
+// (models/heyrovsky.cpp) and the uniform disk is 1 to double precision (A − 1 ~ 2/u⁴; models/witt_mao.cpp).
+inline constexpr double kHugeLength = 1e150;
+
 // cbrt(2^-52) rounded to the nearest double (std::cbrt is not constexpr in C++20); the tests check
 // it against the library cube root.
 inline constexpr double kCbrtEpsilon = 6.0554544523933395e-06;

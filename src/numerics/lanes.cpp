@@ -1,5 +1,7 @@
 #include "numerics/lanes.hpp"
 
+#include "numerics/lanes_testing.hpp"
+
 #include <atomic>
 
 namespace velmora::lanes {

@@ -82,13 +82,11 @@ template <class V>
     for (std::size_t j = 0; j < count && j < static_cast<std::size_t>(kWidth<V>); ++j) p[j] = v[j];
 }
 
-// Whether this CPU (and its operating system) runs AVX code, checked once, and AVX is allowed.
+// Whether this CPU (and its operating system) runs AVX code, checked once, and AVX is allowed
+// (numerics/lanes_testing.hpp lets the tests forbid it).
 bool has_avx();
-// For the tests, which compare the widths: with false, the callers take two lanes (SSE2).
-void allow_avx(bool allowed);
 #else
 inline bool has_avx() { return false; }
-inline void allow_avx(bool) {}
 #endif
 
 }  // namespace velmora::lanes

@@ -1,9 +1,13 @@
 // Every fixed message text of velmora, in one place.
 //
-// These texts are a compatibility contract: callers match on them (a RuntimeError's message names
-// the kernel and the argument that failed), so a change here is a change of the interface. The
-// kernels return them by value (CalcResult), the models pass them on, the boundary raises them.
-// The test extension exports this table, and the tests compare what each function raises with it.
+// These texts are a compatibility contract: callers match on them, so a change here is a change of
+// the interface, and they stay as they are. A kernel's message names that kernel and the argument
+// that failed. The models raise one of them themselves: a lens on the limb of a disk with a negative
+// rstar fails with kEllippiM. That path calls no ellippi (the uniform disk runs on cel), but its
+// closed form's parameter is exactly 1 there, the case ellippi rejects, and the text, being part of
+// the contract, is kept. The kernels return the texts by value (CalcResult), the models pass them on,
+// the boundary raises them. The test extension exports this table, and the tests compare what each
+// function raises with it.
 #pragma once
 
 namespace velmora::messages {

@@ -16,9 +16,10 @@
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
 #include "models/heyrovsky.hpp"
-#include "models/integrated.hpp"
+#include "models/integrated/testing.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/lanes.hpp"
+#include "numerics/lanes_testing.hpp"
 #include "numerics/messages.hpp"
 #include "numerics/quadrature/gauss_legendre.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
@@ -273,28 +274,8 @@ PyObject* py_table_interp(PyObject*, PyObject* args) {
     return out;
 }
 
-// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..3 = law ring, law
-// disk, table ring, table disk; the radius rule's exponent and ratio as given (None: the shipped one).
-PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
-    int route;
-    PyObject *l_obj, *bl_obj, *bf_obj, *exponent_obj, *ratio_obj;
-    double re, rstar;
-    if (!PyArg_ParseTuple(args, "iOddOOOO", &route, &l_obj, &re, &rstar, &bl_obj, &bf_obj, &exponent_obj, &ratio_obj)) {
-        return nullptr;
-    }
-    std::vector<double> l, bl, bf;
-    if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
-    if (route < 0 || route > 3) {
-        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2 or 3");
-        return nullptr;
-    }
-    const velmora::GradedRule& shipped = velmora::integrated_rule(static_cast<velmora::Route>(route));
-    double exponent = shipped.exponent(), ratio = shipped.ratio();
-    if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
-    if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
-    const velmora::GradedRule rule(exponent, ratio);
-    const CalcResult<std::vector<double>> r =
-        velmora::integrated_with_rule(static_cast<velmora::Route>(route), std::move(l), re, rstar, bl, bf, rule);
+// A route's values as a list, or its failure as RuntimeError.
+PyObject* route_result(const CalcResult<std::vector<double>>& r) {
     if (!r) {
         PyErr_SetString(PyExc_RuntimeError, r.error());
         return nullptr;
@@ -310,6 +291,61 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
         Py_DECREF(item);
     }
     return out;
+}
+
+namespace testing = velmora::integrated::testing;
+
+// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..3 = law ring, law
+// disk, table ring, table disk; the radius rule's exponent and ratio as given (None: the shipped one).
+// Floored at 1 as the public functions are.
+PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
+    int route;
+    PyObject *l_obj, *bl_obj, *bf_obj, *exponent_obj, *ratio_obj;
+    double re, rstar;
+    if (!PyArg_ParseTuple(args, "iOddOOOO", &route, &l_obj, &re, &rstar, &bl_obj, &bf_obj, &exponent_obj, &ratio_obj)) {
+        return nullptr;
+    }
+    std::vector<double> l, bl, bf;
+    if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
+    if (route < 0 || route > 3) {
+        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2 or 3");
+        return nullptr;
+    }
+    const testing::Route which = static_cast<testing::Route>(route);
+    const velmora::GradedRule& shipped = testing::shipped_rule(which);
+    double exponent = shipped.exponent(), ratio = shipped.ratio();
+    if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    const velmora::GradedRule rule(exponent, ratio);
+    return route_result(testing::route_values(which, l, re, rstar, bl, bf, rule, velmora::integrated::Floor::at_one));
+}
+
+// integrated_unfloored(name, l, re, rstar, bl=(), bf=()): what the integrated function `name` (one of
+// velmora's four integrated_* names) computes before its final floor at 1, with its shipped rule;
+// the ring and disk magnifications inside the integrals are as the function takes them. bl and bf
+// are read by the flux-map functions only. An unknown name is a ValueError.
+PyObject* py_integrated_unfloored(PyObject*, PyObject* args) {
+    const char* name;
+    PyObject *l_obj, *bl_obj = nullptr, *bf_obj = nullptr;
+    double re, rstar;
+    if (!PyArg_ParseTuple(args, "sOdd|OO", &name, &l_obj, &re, &rstar, &bl_obj, &bf_obj)) return nullptr;
+    std::vector<double> l, bl, bf;
+    if (!to_vector(l_obj, l)) return nullptr;
+    if (bl_obj != nullptr && !to_vector(bl_obj, bl)) return nullptr;
+    if (bf_obj != nullptr && !to_vector(bf_obj, bf)) return nullptr;
+    constexpr std::pair<std::string_view, testing::Route> kNames[] = {
+        {"integrated_heyrovsky_magnification", testing::Route::law_ring},
+        {"integrated_witt_mao_magnification", testing::Route::law_disk},
+        {"integrated_flux_map_heyrovsky_magnification", testing::Route::table_ring},
+        {"integrated_flux_map_witt_mao_magnification", testing::Route::table_disk},
+    };
+    for (const auto& [known, route] : kNames) {
+        if (known != name) continue;
+        return route_result(testing::route_values(route, l, re, rstar, bl, bf, testing::shipped_rule(route),
+                                                  velmora::integrated::Floor::none));
+    }
+    PyErr_Format(PyExc_ValueError, "no integrated function is named '%s'", name);
+    return nullptr;
 }
 
 // graded_gauss(f, a, b, points, end, exponent, ratio): end 0 none, 1 at a, 2 at b; points complex.
@@ -379,7 +415,7 @@ PyObject* py_flux_map_normaliser(PyObject*, PyObject* args) {
         PyErr_SetString(PyExc_ValueError, "bl and bf must have the same length");
         return nullptr;
     }
-    const CalcResult<double> n = velmora::flux_map_normaliser(bl, bf);
+    const CalcResult<double> n = testing::flux_map_normaliser(bl, bf);
     if (!n) {
         PyErr_SetString(PyExc_RuntimeError, n.error());
         return nullptr;
@@ -448,6 +484,7 @@ PyMethodDef kMethods[] = {
     {"gauss_legendre", py_gauss_legendre, METH_VARARGS, nullptr},
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
     {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
+    {"integrated_unfloored", py_integrated_unfloored, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},
     {"flux_map_normaliser", py_flux_map_normaliser, METH_VARARGS, nullptr},

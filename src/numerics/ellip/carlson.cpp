@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "numerics/constants.hpp"
+#include "numerics/ellip/cel.hpp"
 #include "numerics/messages.hpp"
 
 namespace velmora {
@@ -17,19 +18,28 @@ constexpr double kAgmTolerance = 2.7 * constants::kEpsilon;  // 5.99520433297584
 constexpr double kRfBoundFactor = 78.8959690786408;      // (3 · 2^-52)^(-1/8)
 constexpr double kRdBoundFactor = 107.63474115247546;    // (2^-52 / 4)^(-1/8)
 constexpr double kRjBoundFactor = 110.67925377307274;    // (2^-52 / 5)^(-1/8)
+// Caps on the duplication steps: guards, not part of the algorithm. A step divides every deviation
+// by 4, so the stopping rule holds after about log_4(Q/|A_n|) steps; a call that reaches the cap
+// fails with the function's convergence message.
 constexpr int kRfMaxSteps = 11;
 constexpr int kRdMaxSteps = 50;
 constexpr int kRjMaxSteps = 100;
-// The complete-RJ iteration: it stops once the two means agree to about √ε (the next step would
-// square that difference, and the terms it adds are below ε); the AGM of 1 and kc ≥ 1e-150
-// settles within 12 steps, so 40 is only a guard.
-constexpr double kCelTolerance = constants::kSqrtEpsilon;  // 2^-26
+// The complete RJ by cel (complete_rj): the ratios p/z and y/z it forms stay in [1e-290, 1e290], so
+// that 1/√(p/z) cannot overflow and √(y/z) loses no digits to a subnormal.
 constexpr double kCelMinRatio = 1e-290;
 constexpr double kCelMaxRatio = 1e290;
-constexpr int kCelMaxSteps = 40;
 
-// The Taylor series shared by RD and RJ after duplication has converged: with the normalised
-// deviations folded into the symmetric functions E2 … E5,
+// Carlson's duplication (B. C. Carlson, "Numerical computation of real or complex elliptic
+// integrals", Numer. Algorithms 10 (1995) 13–26; DLMF §19.36(i)) replaces the arguments by
+// (x + λ)/4, …, λ = √x√y + √x√z + √y√z, until they agree closely enough for a Taylor series about
+// their mean A_n: it stops once 4^-n·Q < |A_n|, Q = f·max|A_0 − x|, … (Carlson's stopping rule). The
+// normalised deviations X = (A_0 − x)/(4^n A_n), … are then below 1/f in size. The series used are
+// DLMF 19.36.1 (RF) and 19.36.2 (RD, RJ), which run to degree 7 in the deviations, one degree further
+// than Carlson's 1995 series; so f is taken as (c·r)^(-1/8), r = 2^-52, leaving a degree-8 remainder
+// near r (c = 3, 1/4 and 1/5 for RF, RD and RJ).
+
+// The Taylor series shared by RD and RJ after duplication has converged (DLMF 19.36.2): with the
+// normalised deviations folded into the symmetric functions E2 … E5,
 //   1 − 3E2/14 + E3/6 + 9E2²/88 − 3E4/22 − 9E2E3/52 + 3E5/26 − E2³/16 + 3E3²/40
 //     + 3E2E4/20 + 45E2²E3/272 − 9(E3E4 + E2E5)/68.
 double rd_rj_series(double e2, double e3, double e4, double e5) {
@@ -56,8 +66,8 @@ double rc_one_one_plus(double e) {
 }
 
 
-// RF(0, a, b) = π / (2·AGM(√a, √b)), one AGM step at a time. The AGM converges quadratically;
-// no cap is needed.
+// RF(0, a, b) = π / (2·AGM(√a, √b)) (DLMF §19.22(ii)), one AGM step at a time. The AGM converges
+// quadratically; no cap is needed.
 class RfAgm {
 public:
     RfAgm(double a, double b) : u_(std::sqrt(a)), v_(std::sqrt(b)) {}
@@ -73,68 +83,20 @@ private:
     double u_, v_;
 };
 
-// RJ(0, y, z, p) for finite y, z, p > 0 with one argument of the three zero: the complete
-// integral, by Bulirsch's quadratically convergent iteration for the general complete integral
-// (Bartky's transformation; Bulirsch 1969, Numer. Math. 13, 305, algorithm "cel"):
-//   cel(kc, p, a, b) = ∫₀^{π/2} (a cos²φ + b sin²φ) / ((cos²φ + p sin²φ) √(cos²φ + kc² sin²φ)) dφ,
-// and with t = tan²φ in the RJ integral,
+// RJ(0, y, z, p) for finite y, z, p > 0 with one argument of the three zero: the complete integral,
+// by Bulirsch's cel (cel.hpp), the one program of his iteration. With t = tan²φ in the RJ integral,
 //   RJ(0, kc², 1, p) = 3 cel(kc, p, 0, 1),   RJ(0, y, z, p) = z^(-3/2) RJ(0, y/z, 1, p/z).
-// For p > 0 and a, b ≥ 0 every quantity in the iteration is positive, so nothing cancels and the
-// result is good to a few ulps, at the cost of one AGM (about five steps) instead of the dozen
-// duplication steps of the general algorithm.
-class CompleteRj {
-public:
-    // False where the iteration could overflow or lose digits; the caller then duplicates.
-    bool start(double y, double z, double p) {
-        if (y > z) std::swap(y, z);  // RJ is symmetric in y and z; kc = √(y/z) ≤ 1
-        scale_ = 1.0 / z;
-        const double kc2 = y * scale_;
-        const double pk = p * scale_;
-        // 1/p' is formed below (a grows like 1/p', b like 1/√p'); stay clear of overflow and of
-        // subnormal kc² (its root would lose digits).
-        if (!(pk >= kCelMinRatio && pk <= kCelMaxRatio && kc2 >= kCelMinRatio)) return false;
-        qc_ = std::sqrt(kc2);
-        pk_ = std::sqrt(pk);
-        a_ = 0.0;
-        b_ = 1.0 / pk_;
-        e_ = qc_;
-        em_ = 1.0;
-        return true;
-    }
-    // Still iterating: neither converged nor out of steps.
-    bool running() const { return !converged_ && steps_ < kCelMaxSteps; }
-    bool converged() const { return converged_; }
-    void step() {
-        ++steps_;
-        const double f = a_;
-        a_ += b_ / pk_;
-        const double g = e_ / pk_;
-        b_ += f * g;
-        b_ += b_;
-        pk_ += g;
-        const double em_old = em_;
-        em_ += qc_;
-        if (std::fabs(em_old - qc_) <= em_old * kCelTolerance) {
-            converged_ = true;
-            return;
-        }
-        qc_ = 2.0 * std::sqrt(e_);
-        e_ = qc_ * em_;
-    }
-    double value() const { return 3.0 * (kHalfPi * (b_ + a_ * em_) / (em_ * (em_ + pk_))) * scale_ * std::sqrt(scale_); }
-
-private:
-    double scale_ = 1.0, qc_ = 0.0, pk_ = 1.0, a_ = 0.0, b_ = 0.0, e_ = 0.0, em_ = 1.0;
-    int steps_ = 0;
-    bool converged_ = false;
-};
-
+// For p > 0 every quantity in the iteration is positive, so nothing cancels and the result is good
+// to a few ulps, at the cost of one AGM (about five passes) instead of the dozen duplication steps
+// of the general algorithm. False where the iteration could overflow or lose digits: the caller then
+// duplicates.
 bool complete_rj(double y, double z, double p, double* out) {
-    CompleteRj rj;
-    if (!rj.start(y, z, p)) return false;
-    while (rj.running()) rj.step();
-    if (!rj.converged()) return false;
-    *out = rj.value();
+    if (y > z) std::swap(y, z);  // RJ is symmetric in y and z; kc = √(y/z) ≤ 1
+    const double scale = 1.0 / z;
+    const double kc2 = y * scale;
+    const double pk = p * scale;
+    if (!(pk >= kCelMinRatio && pk <= kCelMaxRatio && kc2 >= kCelMinRatio)) return false;
+    *out = 3.0 * cel_sqrt_p(std::sqrt(kc2), std::sqrt(pk), 0.0, 1.0) * scale * std::sqrt(scale);
     return true;
 }
 
@@ -207,7 +169,9 @@ CalcResult<double> elliprf(double x, double y, double z) {
         return agm.value();
     }
 
-    // General case: Carlson's duplication until the arguments agree to the series' accuracy.
+    // General case: Carlson's duplication until the arguments agree to the series' accuracy, then
+    // the series of DLMF 19.36.1:
+    //   1 − E2/10 + E3/14 + E2²/24 − 3E2E3/44 − 5E2³/208 + 3E3²/104 + E2²E3/16.
     const double a0 = (x + y + z) / 3.0;
     const double q = kRfBoundFactor * std::max({std::fabs(a0 - x), std::fabs(a0 - y), std::fabs(a0 - z)});
     double xn = x, yn = y, zn = z, an = a0;
@@ -428,27 +392,11 @@ CalcResult<double> elliprj(double x, double y, double z, double p) {
 }
 
 CalcResult<CompleteRfRj> elliprf_elliprj_complete(double c, double p) {
-    // Where elliprf(0, c, 1) takes its AGM and elliprj(0, c, 1, p) its complete iteration, the
-    // two independent iterations run side by side, step for step exactly as alone, so their
-    // square roots and divisions overlap in the processor; elsewhere the two calls are made.
-    CompleteRj rj;
-    if (c != 1.0 && c > 0.0 && p > 0.0 && p != 1.0 && std::isfinite(c + p) && rj.start(c, 1.0, p)) {
-        RfAgm rf(1.0, c);
-        bool rf_done = rf.done();
-        while (!rf_done || rj.running()) {
-            if (!rf_done) {
-                rf.step();
-                rf_done = rf.done();
-            }
-            if (rj.running()) rj.step();
-        }
-        if (rj.converged()) return CompleteRfRj{rf.value(), rj.value()};
-    }
     const CalcResult<double> rf = elliprf(0.0, c, 1.0);
     if (!rf) return rf.failure();
-    const CalcResult<double> rj_value = elliprj(0.0, c, 1.0, p);
-    if (!rj_value) return rj_value.failure();
-    return CompleteRfRj{*rf, *rj_value};
+    const CalcResult<double> rj = elliprj(0.0, c, 1.0, p);
+    if (!rj) return rj.failure();
+    return CompleteRfRj{*rf, *rj};
 }
 
 }  // namespace velmora

@@ -18,8 +18,7 @@ CalcResult<double> elliprc(double x, double y);
 CalcResult<double> elliprd(double x, double y, double z);
 CalcResult<double> elliprj(double x, double y, double z, double p);
 
-// RF(0, c, 1) and RJ(0, c, 1, p) together, equal bit for bit to the two calls in that order
-// (the first error is returned), evaluated side by side where both are complete iterations.
+// RF(0, c, 1) and RJ(0, c, 1, p) together: the two calls in that order (the first error is returned).
 struct CompleteRfRj {
     double rf;
     double rj;

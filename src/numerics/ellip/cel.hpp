@@ -3,8 +3,14 @@
 //   cel(kc, p, a, b) = ∫₀^{π/2} (a cos²θ + b sin²θ) / ((cos²θ + p sin²θ) √(cos²θ + kc² sin²θ)) dθ
 //
 // R. Bulirsch, "Numerical calculation of elliptic integrals and elliptic functions. III",
-// Numer. Math. 13 (1969) 305–315, algorithm "cel"; the loop below is the p > 0 branch of that
-// algorithm as Press et al. (Numerical Recipes, 2nd ed., §6.11) write it.
+// Numer. Math. 13 (1969) 305–315, procedure cel; written here from that paper (its p > 0 branch).
+// Bulirsch's iteration is Bartky's transformation: with e = kc, em = 1, b := b/√p, p := √p, each pass
+//   f := a;  a := a + b/p;  g := e/p;  b := 2(b + f·g);  p := p + g;  g := em;  em := em + kc,
+// and, unless |g − kc| ≤ g·ca, kc := 2√e and e := kc·em for the next pass; then
+//   cel = (π/2)·(b + a·em)/(em·(em + p)).
+// The arrangement below is this program's own: one reciprocal of p per pass where the paper divides
+// twice (so the roundings are those of a·(1/p), not a/p), the AGM terms kc, e, em shared by several
+// integrals, and lanes run side by side.
 //
 // It takes the complementary modulus kc = √(1 − m) and p = 1 − n directly, so callers that know
 // the complements exactly (the magnification models form them from the geometry) never round
@@ -26,8 +32,9 @@ namespace velmora {
 
 namespace cel_detail {
 
-// Stop when the two AGM terms agree to this relative gap: the next pass would shrink the gap to
-// about its square over 8 (~3e-18), below the double rounding, so the last pass done is final.
+// Bulirsch's ca: stop when the two AGM terms agree to this relative gap. The next pass would shrink
+// the gap to about its square over 8 (~3e-18), below the double rounding, so the last pass done is
+// final (the paper takes ca as the square root of the machine precision).
 constexpr double kGap = 1.5e-8;
 // A cap on the passes; quadratic convergence needs ~7 at kc = 1e-300 and 5 at kc = 1e-16.
 constexpr int kMaxPasses = 40;
@@ -39,9 +46,10 @@ constexpr int kMaxPasses = 40;
 // A lane whose AGM has converged keeps its values (selected, not updated) until the last lane is
 // done, so every lane ends exactly where the scalar loop would have stopped for it.
 
-// The AGM passes shared by the integrals below: the terms e, em, qc depend on kc alone, and each
-// pass first hands them to update(live, e, qc, em), which advances the integrals' own terms in the
-// live lanes, then advances em and stops each lane once em and qc agree. Returns the final em.
+// The AGM passes shared by the integrals below: the terms e, em and qc (Bulirsch's kc as the passes
+// change it) depend on kc alone, and each pass first hands them to update(live, e, qc, em), which
+// advances the integrals' own terms a, b, p in the live lanes, then advances em and stops each lane
+// once em and qc agree. Returns the final em.
 template <class V, class Update>
 [[gnu::always_inline]] inline V agm_passes(V kc, Update&& update) {
     using lanes::any, lanes::vabs, lanes::vsqrt;
@@ -67,16 +75,17 @@ template <class V, class Update>
 // for kc ≠ 0 and √p > 0; a, b any reals. No domain checks: see cel() below.
 template <class V>
 [[gnu::always_inline]] inline V cel_sqrt_p_lanes(V kc, V sqrt_p, V a, V b) {
-    V aa = a, pp = sqrt_p, bb = b / pp;
+    V p = sqrt_p;
+    b = b / p;
     const V em = agm_passes(kc, [&](const auto& live, V e, V, V) __attribute__((always_inline)) {
-        const V inv_pp = 1.0 / pp;  // one division where the loop divides twice by pp
-        const V g = e * inv_pp;
-        const V twice = bb + aa * g;
-        aa = live ? aa + bb * inv_pp : aa;
-        bb = live ? twice + twice : bb;
-        pp = live ? pp + g : pp;
+        const V inv_p = 1.0 / p;  // one division where the paper divides twice by p
+        const V g = e * inv_p;
+        const V twice = b + a * g;  // b + f·g, f the a before this pass
+        a = live ? a + b * inv_p : a;
+        b = live ? twice + twice : b;
+        p = live ? p + g : p;
     });
-    return constants::kHalfPi * (bb + aa * em) / (em * (em + pp));
+    return constants::kHalfPi * (b + a * em) / (em * (em + p));
 }
 
 inline double cel_sqrt_p(double kc, double sqrt_p, double a, double b) { return cel_sqrt_p_lanes(kc, sqrt_p, a, b); }
@@ -97,21 +106,21 @@ using CelPair = CelPairOf<double>;
 
 template <class V>
 [[gnu::always_inline]] inline CelPairOf<V> cel_pair_lanes(V kc, V sqrt_p, V a, V b, V a1, V b1) {
-    V aa = a, pp = sqrt_p, bb = b / pp;
-    V aa1 = a1, bb1 = b1;
+    V p = sqrt_p;
+    b = b / p;
     const V em = agm_passes(kc, [&](const auto& live, V e, V qc, V em_now) __attribute__((always_inline)) {
-        const V inv_pp = 1.0 / pp;
-        const V g = e * inv_pp;
-        const V twice = bb + aa * g;
-        const V twice1 = bb1 + aa1 * qc;
-        aa = live ? aa + bb * inv_pp : aa;
-        bb = live ? twice + twice : bb;
-        pp = live ? pp + g : pp;
-        aa1 = live ? aa1 + bb1 / em_now : aa1;
-        bb1 = live ? twice1 + twice1 : bb1;
+        const V inv_p = 1.0 / p;
+        const V g = e * inv_p;
+        const V twice = b + a * g;
+        const V twice1 = b1 + a1 * qc;  // the second integral's p stays em, so its g is e/em = qc
+        a = live ? a + b * inv_p : a;
+        b = live ? twice + twice : b;
+        p = live ? p + g : p;
+        a1 = live ? a1 + b1 / em_now : a1;
+        b1 = live ? twice1 + twice1 : b1;
     });
     const V scale = constants::kHalfPi / em;
-    return {scale * (bb + aa * em) / (em + pp), scale * (bb1 + aa1 * em) / (em + em)};
+    return {scale * (b + a * em) / (em + p), scale * (b1 + a1 * em) / (em + em)};
 }
 
 inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1, double b1) {

@@ -1,11 +1,7 @@
-// The Python-visible functions as data: name, docstring (text signature first), parameter list
-// and the routine that runs the model on converted arguments. The module boundary builds its
-// method table and its one generic call frame from this table; nothing here knows Python.
-//
-// A row names its function and its parameters; everything else comes from the model's C++
-// signature: each double parameter is a Number, each std::vector<double> a Sequence, and their
-// count is the signature's (a row whose names do not match it in number does not compile). The
-// docstring's text signature is built from the names at compile time.
+// The Python-visible functions as data, one row per model of models/model_list.hpp: name,
+// docstring (CPython's text signature first), parameter list and the routine that runs the model on
+// converted arguments. The module builds its method table and its one generic call frame from this
+// table (module.cpp, call_frame.cpp).
 #pragma once
 
 #include <array>
@@ -17,10 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "models/flux_map.hpp"
-#include "models/heyrovsky.hpp"
-#include "models/integrated.hpp"
-#include "models/witt_mao.hpp"
+#include "models/model_list.hpp"
 #include "numerics/calc_result.hpp"
 
 namespace velmora::api {
@@ -128,32 +121,24 @@ constexpr std::array<char, kMaxDoc> text_signature(std::string_view name, const 
 
 }  // namespace detail
 
-// One row: the model, its Python name and its parameters' names in order.
-template <auto Model, class... Names>
-constexpr FunctionSpec function(const char* name, Names... names) {
-    using Sig = detail::Signature<decltype(Model)>;
-    static_assert(sizeof...(Names) == Sig::arity, "one name per parameter of the model");
-    static_assert(Sig::arity <= kMaxParams);
-    const std::array<const char*, sizeof...(Names)> list{names...};
-    FunctionSpec row{name, Sig::arity, {}, detail::text_signature(name, list), &detail::run<Model>};
+// A row built from a model of the list: its parameter kinds from the function's C++ signature
+// (each double a Number, each std::vector<double> a Sequence), its docstring's text signature from
+// the names at compile time.
+template <auto Fn, std::size_t N>
+constexpr FunctionSpec function(const models::Model<Fn, N>& model) {
+    using Sig = detail::Signature<decltype(Fn)>;
+    static_assert(N <= kMaxParams);
+    FunctionSpec row{model.name, N, {}, detail::text_signature(model.name, model.parameters), &detail::run<Fn>};
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((row.params[I] = Param{list[I], detail::kind_of<std::tuple_element_t<I, typename Sig::Args>>()}), ...);
-    }(std::make_index_sequence<Sig::arity>{});
+        ((row.params[I] = Param{model.parameters[I], detail::kind_of<std::tuple_element_t<I, typename Sig::Args>>()}),
+         ...);
+    }(std::make_index_sequence<N>{});
     return row;
 }
 
-// In registration order (the order of __all__).
-inline constexpr std::array kFunctions = {
-    function<witt_mao_magnification>("witt_mao_magnification", "l", "re", "rstar"),
-    function<integrated_witt_mao_magnification>("integrated_witt_mao_magnification", "l", "re", "rstar"),
-    function<integrated_flux_map_witt_mao_magnification>("integrated_flux_map_witt_mao_magnification", "l", "re",
-                                                         "rstar", "bl", "bf"),
-    function<heyrovsky_magnification>("heyrovsky_magnification", "l", "r", "re", "rstar"),
-    function<integrated_heyrovsky_magnification>("integrated_heyrovsky_magnification", "l", "re", "rstar"),
-    function<integrated_flux_map_heyrovsky_magnification>("integrated_flux_map_heyrovsky_magnification", "l", "re",
-                                                          "rstar", "bl", "bf"),
-    function<discrete_flux_map_heyrovsky_magnification>("discrete_flux_map_heyrovsky_magnification", "l", "re",
-                                                        "rstar", "bl", "bf"),
-};
+// One row per model, in the list's order (the order of __all__).
+inline constexpr std::array kFunctions = []<std::size_t... I>(std::index_sequence<I...>) {
+    return std::array{function(std::get<I>(models::kModels))...};
+}(std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(models::kModels)>>>{});
 
 }  // namespace velmora::api

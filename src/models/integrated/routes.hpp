@@ -1,0 +1,60 @@
+// The routes of the integrated functions (models/integrated.hpp): the magnification of a source disk
+// with a radial brightness profile P(r), integrated over the source radius r ∈ [0, 1],
+//
+//   M = (1/N) ∫₀¹ 2πr · A(l, r) · P(r) dr                       (ring route, A the ring magnification)
+//     = (1/N) ∫₀¹ P(r) d[πr² W(r)]                              (disk route, W(r) the uniform-disk
+//                                                                magnification of the concentric disk
+//                                                                of radius r)
+//
+// with N the profile's normaliser. Both routes compute the same quantity. Every radius integral is
+// split where its integrand is not smooth (r = l inside the disk, a flux map's knots) and each piece
+// is integrated by Gauss rules with a-priori node counts (numerics/quadrature/graded_gauss.hpp,
+// gauss_jacobi.hpp); far from the source a series in the profile's moments takes over. Every route
+// polls for an interrupt once per lens position and fails with interrupt::stopped() when asked to stop.
+//
+// Each route takes its radius rule, and whether the result is floored at 1 (models/at_least_one.hpp):
+// the public functions pass the shipped rule and Floor::at_one, the tests other rules and Floor::none
+// (models/integrated/testing.hpp).
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "models/at_least_one.hpp"
+#include "numerics/calc_result.hpp"
+#include "numerics/quadrature/graded_gauss.hpp"
+
+namespace velmora::integrated {
+
+enum class Floor { at_one, none };
+
+// The limb-darkening law's routes (law_routes.cpp), and the rule they ship with.
+extern const GradedRule kLawRule;
+CalcResult<std::vector<double>> law_ring_route(const std::vector<double>& l, double re, double rstar,
+                                               const GradedRule& rule, Floor floor);
+CalcResult<std::vector<double>> law_disk_route(const std::vector<double>& l, double re, double rstar,
+                                               const GradedRule& rule, Floor floor);
+
+// A flux map's routes (table_routes.cpp), and the rule they ship with. Unequal column lengths abort
+// (Panic).
+extern const GradedRule kTableRule;
+CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
+                                                 std::span<const double> bl, std::span<const double> bf,
+                                                 const GradedRule& rule, Floor floor);
+CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, double re, double rstar,
+                                                 std::span<const double> bl, std::span<const double> bf,
+                                                 const GradedRule& rule, Floor floor);
+
+// The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
+// the profile has no negative value (`nonnegative`).
+inline CalcResult<std::vector<double>> floored(CalcResult<std::vector<double>> result, const std::vector<double>& l,
+                                               double rho, bool nonnegative, Floor floor) {
+    if (floor == Floor::none || !result || !nonnegative || !(rho > 0.0)) return result;
+    std::vector<double> out = std::move(result).value();
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = at_least_one(out[i], l[i] >= 0.0);
+    return out;
+}
+
+}  // namespace velmora::integrated

@@ -1,0 +1,230 @@
+// A flux map's routes (models/flux_map_profile.hpp): at each lens position the radius integral is
+// split at the map's knots and at r = l, and each piece between them is integrated alone, with the
+// graded Gauss rule on the one line of an ordered map's piece and with the tanh-sinh ladder on a
+// piece of an unordered map (which may hold kinks at unknown places). From kTableFarField on the
+// far-field series in the map's moments takes over, when the map allows it.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "models/flux_map_profile.hpp"
+#include "models/integrated/radius_integrand.hpp"
+#include "models/integrated/routes.hpp"
+#include "models/integrated/singular_points.hpp"
+#include "models/interrupt.hpp"
+#include "models/panic.hpp"
+#include "models/witt_mao.hpp"
+#include "numerics/constants.hpp"
+#include "numerics/quadrature/graded_gauss.hpp"
+#include "numerics/quadrature/tanh_sinh.hpp"
+
+namespace velmora::integrated {
+
+// Each Gauss panel is chosen for e^-38 ≈ 3e-17 of its own size, so that with the bound's constant
+// and the log singularities' growth the sum stays below 1e-13 relative (measured against mpmath
+// over the whole domain; a smaller exponent fails those tests). A point near a panel's end splits it
+// a quarter of its width from that end.
+const GradedRule kTableRule(38.0, 0.25);
+
+namespace {
+
+using constants::kPi;
+using constants::kTwoPi;
+
+// From this lens distance on a map's routes take the far-field series, when the map allows it: its
+// k-th weight is at most k + 1 = 13 (|μ_k| ≤ μ_0), so the series starts at l = 4, where its first
+// omitted term is below 1e-16 relative (models/witt_mao.hpp).
+constexpr double kTableFarField = 4.0;
+
+// The end points of the smooth pieces of [0, 1]: 0, the map's kinks, l when 0 < l < 1 (the ring
+// magnification has a logarithmic singularity at r = l, and W(r) a kink), and 1. The kinks are
+// ascending, distinct and inside (0, 1), so l is merged in at its place found by bisection (dropped
+// if it is a kink): O(K) per lens position, no sort. Written into `points`, whose storage is reused
+// from one lens position to the next.
+void split_points(const std::vector<double>& kinks, double l, std::vector<double>& points) {
+    points.clear();
+    points.push_back(0.0);
+    const bool inside = l > 0.0 && l < 1.0;  // false for NaN
+    const auto at = inside ? std::lower_bound(kinks.begin(), kinks.end(), l) : kinks.end();
+    points.insert(points.end(), kinks.begin(), at);
+    if (inside && (at == kinks.end() || *at != l)) points.push_back(l);
+    points.insert(points.end(), at, kinks.end());
+    points.push_back(1.0);
+}
+
+// The work of one lens position for interrupt::poll: about ten evaluations per piece.
+std::int32_t position_work(const std::vector<double>& points) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
+}
+
+// The pieces of [0, 1] between the split points at one lens position, and the integrals over those
+// that need one. An ordered map's pieces are integrated together: the nodes of every piece go into
+// one GradedBatch, so that the magnifications are taken in full lanes however few nodes each piece
+// has, and each piece's integral is then what graded_gauss gives for it alone, bit for bit. An
+// unordered map's are integrated one by one. The storage is reused from one position to the next.
+class PieceIntegrals {
+public:
+    // The pieces between the points; those for which wanted(piece) holds get an integral.
+    template <class Wanted>
+    void gather(const FluxMap& map, const std::vector<double>& points, double l, double eps, const GradedRule& rule,
+                Wanted&& wanted) {
+        l_ = l, rule_ = &rule, ordered_ = map.ordered();
+        all_ = singular_in_r(l, eps), near_ = singular_in_r(l, eps, false);
+        batch_.clear(), pieces_.clear(), batch_index_.clear(), integrals_.clear();
+        std::size_t cursor = 0;
+        for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+            const double a = points[i], b = points[i + 1];
+            pieces_.push_back(ordered_ ? map.piece(a, b, cursor) : map.piece(a, b));
+            const bool has_integral = wanted(pieces_.back());
+            batch_index_.push_back(has_integral ? batch_.size() : kNone);
+            if (!has_integral || !ordered_) continue;
+            const SingularEnd end = singular_end(a, b, l);
+            batch_.add(a, b, end == SingularEnd::none ? near_.span() : all_.span(), end, rule);
+        }
+    }
+
+    // ∫ (inner·M(r))·outer dr over every wanted piece, at(piece, r) giving the AtRadius at r.
+    template <class Magnification, class At>
+    void integrate(const Magnification& magnification, At&& at) {
+        integrals_.assign(pieces_.size(), 0.0);
+        if (ordered_) {
+            const std::span<const double> r = batch_.nodes();
+            values_.resize(r.size());
+            magnification(r, std::span<double>(values_));
+            for (std::size_t i = 0; i < pieces_.size(); ++i) {
+                if (batch_index_[i] == kNone) continue;
+                for (std::size_t k = batch_.first(batch_index_[i]); k < batch_.last(batch_index_[i]); ++k) {
+                    const AtRadius p = at(pieces_[i], r[k]);
+                    values_[k] = finite_or_zero((p.inner * values_[k]) * p.outer);
+                }
+                integrals_[i] = batch_.integral(batch_index_[i], values_);
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < pieces_.size(); ++i) {
+            if (batch_index_[i] == kNone) continue;
+            const FluxMap::Piece& piece = pieces_[i];
+            const RadiusIntegrand f{magnification, [&](double r) { return at(piece, r); }};
+            // A one-knot map is one line even when it is not ordered (a NaN knot): Gauss there too.
+            integrals_[i] = piece.smooth() ? graded_gauss(f, piece.start, piece.end, all_.span(),
+                                                          singular_end(piece.start, piece.end, l_), *rule_)
+                                           : integrate_tanh_sinh(f, piece.start, piece.end);
+        }
+    }
+
+    std::size_t size() const { return pieces_.size(); }
+    const FluxMap::Piece& piece(std::size_t i) const { return pieces_[i]; }
+    bool has_integral(std::size_t i) const { return batch_index_[i] != kNone; }
+    double integral(std::size_t i) const { return integrals_[i]; }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    template <class F>
+    static double integrate_tanh_sinh(const F& f, double a, double b) {
+        return velmora::integrate(f, a, b, FluxMap::kUnorderedTarget).integral;
+    }
+
+    double l_ = 0.0;
+    const GradedRule* rule_ = nullptr;
+    bool ordered_ = true;
+    SingularPoints all_, near_;
+    GradedBatch batch_;
+    std::vector<FluxMap::Piece> pieces_;     // every piece of [0, 1], in order
+    std::vector<std::size_t> batch_index_;   // per piece: its integral's index in batch_ (ordered), or kNone
+    std::vector<double> integrals_;          // per piece
+    std::vector<double> values_;             // per node of batch_
+};
+
+// A route over all positions for the map (bl, bf): the far-field series from kTableFarField on (when
+// the map allows it), otherwise at(map, l, points), the integral at l over the pieces between the
+// split points, divided by the map's normaliser N; floored at 1 as `floor` says, when the map has no
+// negative value and N > 0.
+template <class At>
+CalcResult<std::vector<double>> over_positions(const std::vector<double>& l, double rho, std::span<const double> bl,
+                                               std::span<const double> bf, Floor floor, At&& at) {
+    assert_equal_lengths(bl.size(), bf.size());
+    const FluxMap map(bl, bf);
+    const CalcResult<double> norm = map.normaliser();
+    if (!norm) return norm.failure();
+    const std::optional<ProfileFarField> far = map.far_field(*norm);
+    const bool nonnegative = std::all_of(bf.begin(), bf.end(), [](double v) { return v >= 0.0; }) && *norm > 0.0;
+    const std::vector<double> kinks = map.kinks();
+    std::vector<double> points;
+    points.reserve(kinks.size() + 3);
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l) {
+        if (far && li >= kTableFarField) {
+            if (interrupt::poll()) return interrupt::stopped();
+            out.push_back(far->value(li, rho));
+            continue;
+        }
+        split_points(kinks, li, points);
+        if (interrupt::poll(position_work(points))) return interrupt::stopped();
+        out.push_back(at(map, li, points) / *norm);
+    }
+    return floored(std::move(out), l, rho, nonnegative, floor);
+}
+
+}  // namespace
+
+// Ring route: (1/N) ∫₀¹ 2πr A(l, r) P(r) dr; a piece that is one line with 0 at both ends has nothing
+// to integrate.
+CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
+                                                 std::span<const double> bl, std::span<const double> bf,
+                                                 const GradedRule& rule, Floor floor) {
+    const double eps = re / rstar, rho = rstar / re;
+    PieceIntegrals pieces;
+    return over_positions(l, rho, bl, bf, floor, [&](const FluxMap& map, double li, const std::vector<double>& points) {
+        pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return !piece.zero(); });
+        pieces.integrate(RingMagnification{li, re, rstar}, [](const FluxMap::Piece& piece, double r) {
+            return AtRadius{r, kTwoPi * r, piece(r)};
+        });
+        double m = 0.0;
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            if (pieces.has_integral(j)) m += pieces.integral(j);
+        }
+        return m;
+    });
+}
+
+// Disk route: (1/N) ∫₀¹ P(r) d[πr² W(r)], integrated by parts on each smooth piece (a, b):
+//   ∫_a^b P d[πr²W] = πb² W(b) P(b⁻) − πa² W(a) P(a⁺) − ∫_a^b πr² W(r) P′(r) dr,
+// which needs no derivative of W. W(r) is the uniform-disk magnification of the concentric disk of
+// radius r: the same lens at l/r of its radius, source radius r·rstar; only a sloped piece has an
+// integral. Non-finite values count as 0.
+CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, double re, double rstar,
+                                                 std::span<const double> bl, std::span<const double> bf,
+                                                 const GradedRule& rule, Floor floor) {
+    const double eps = re / rstar, rho = rstar / re;
+    // Only for its kernel errors, raised before the map is looked at: W(l) itself is W at r = 1 below.
+    const CalcResult<std::vector<double>> full_disk = full_disk_below(l, re, rstar, kTableFarField);
+    if (!full_disk) return full_disk.failure();
+    PieceIntegrals pieces;
+    std::vector<double> w_at;  // W at the split points (but r = 0)
+    return over_positions(l, rho, bl, bf, floor, [&](const FluxMap& map, double li, const std::vector<double>& points) {
+        pieces.gather(map, points, li, eps, rule,
+                      [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
+        pieces.integrate(ConcentricDiskMagnification{li, rho}, [](const FluxMap::Piece&, double r) {
+            return AtRadius{r, kPi * r * r, 1.0};
+        });
+        w_at.resize(points.size());
+        UniformDisk::concentric(li, rho, std::span<const double>(points).subspan(1), std::span<double>(w_at).subspan(1));
+        double m = 0.0;
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            const FluxMap::Piece& piece = pieces.piece(j);
+            const double a = points[j], b = points[j + 1];
+            const double at_end = finite_or_zero(kPi * b * b * w_at[j + 1] * piece.at_end);
+            const double at_start = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * w_at[j] * piece.at_start);
+            const double inside = pieces.has_integral(j) ? piece.line.slope * pieces.integral(j) : 0.0;
+            m += at_end - at_start - inside;
+        }
+        return m;
+    });
+}
+
+}  // namespace velmora::integrated
