@@ -67,6 +67,18 @@ public:
     double normaliser() const { return norm_; }
     // Every power with a non-zero weight is an integer.
     bool all_integer() const { return all_integer_; }
+    // Every power with a non-zero weight but 0 is an odd integer: then Σ_j w_j μ^p_j is
+    // √(1 − v)·Σ_j w_j (1 − v)^((p_j − 1)/2), v = r², the weight √(1 − v) times a polynomial in v.
+    bool all_odd() const {
+        return std::all_of(terms_.begin(), terms_.end(),
+                           [](const Term& t) { return t.kind == Kind::integer && t.whole % 2 == 1; });
+    }
+    // Σ_j w_j c^((p_j − 1)/2) over the terms, c = 1 − v, for a law whose powers are odd integers.
+    double odd_polynomial(double c) const {
+        double sum = 0.0;
+        for (const Term& term : terms_) sum += term.weight * integer_power(c, (term.whole - 1) / 2);
+        return sum;
+    }
     // No term but the uniform part.
     bool uniform_only() const { return terms_.empty(); }
     // Σ_j w_j μ^p_j over the terms with p_j > 0, for 0 ≤ μ ≤ 1.

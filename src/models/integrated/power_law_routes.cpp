@@ -8,7 +8,8 @@
 // is rational in t for an integer p, so smooth at the limb t = 0. A non-integer p leaves t^(p+1)
 // there, an algebraic end-point singularity: the panel at the limb is then mapped by t = w·s⁶, which
 // turns it into s^(6p+11) (a polynomial for half-integer p; for any p ≥ 0 at least s^11, whose Gauss
-// error falls like n^-24), and the branch point t = 0 bounds the other panels' ellipses.
+// error falls like n^-24), and the branch point t = 0 bounds the other panels' ellipses. Outside the
+// source a law of odd powers takes the built-in law's Gauss–Jacobi rule in v = r² instead.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "models/power_law.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/constants.hpp"
+#include "numerics/quadrature/gauss_jacobi.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 
 namespace velmora::integrated {
@@ -47,6 +49,18 @@ using constants::kTwoPi;
 // runs from the limb to the lens is cut in two halves, each mapped toward its own singular end.
 double varying_part(const PowerLaw& law, double l, double re, double rstar, const GradedRule& rule) {
     const double eps = re / rstar;
+    // Outside the source a law of odd powers is π∫₀¹ √(1 − v)·Σ_j w_j (1 − v)^((p_j − 1)/2)·A(l, √v) dv:
+    // analytic in v = r² apart from the weight, whose branch point at the limb the Gauss–Jacobi rule
+    // takes exactly (as for the built-in law, law_routes.cpp); NaN when no tabulated rule is large
+    // enough (the lens just outside the limb), and then the t rule serves.
+    if (l > 1.0 && law.all_odd()) {
+        const SingularPoints in_v = singular_in_v(l, eps);
+        const double root = kPi * gauss_jacobi::kHalf.scale * gauss_jacobi_sum(RadiusIntegrand{
+            RingMagnification{l, re, rstar}, [&law](double v) {
+                return AtRadius{std::sqrt(v), 1.0, law.odd_polynomial(1.0 - v)};
+            }}, gauss_jacobi::kHalf, in_v.span(), rule);
+        if (!std::isnan(root)) return root;
+    }
     const RadiusIntegrand g{RingMagnification{l, re, rstar}, [&law](double t) {
         const HalfAngle h = half_angle(t);
         return AtRadius{h.r, kTwoPi * h.r, (h.sin * law.varying(h.sin)) * (2.0 * h.q)};
