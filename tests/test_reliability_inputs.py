@@ -262,6 +262,9 @@ def plain_sequence(name):
         return st.lists(st.floats(0.0, 1.2), max_size=4).map(sorted)
     if name == "powers":
         return st.lists(st.floats(0.0, 8.0), max_size=4)
+    if name == "weights":
+        # either sign, so that N ≤ 0 comes up too; no subnormals, whose N could round to 0 or not
+        return st.lists(st.floats(-1.0, 1.0, allow_subnormal=False), max_size=4)
     return st.lists(st.floats(0.0, 1.0), max_size=4)
 
 
