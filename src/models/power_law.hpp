@@ -67,6 +67,12 @@ public:
     double normaliser() const { return norm_; }
     // Every power with a non-zero weight is an integer.
     bool all_integer() const { return all_integer_; }
+    // Every power with a non-zero weight is an integer or half an odd integer (square-root and
+    // four-coefficient laws): then t^(p+1) = (t_l σ²)^(p+1) is σ^(2p+2) times a constant, a
+    // polynomial in σ.
+    bool all_half_integer() const {
+        return std::all_of(terms_.begin(), terms_.end(), [](const Term& t) { return t.kind != Kind::general; });
+    }
     // Every power with a non-zero weight but 0 is an odd integer: then Σ_j w_j μ^p_j is
     // √(1 − v)·Σ_j w_j (1 − v)^((p_j − 1)/2), v = r², the weight √(1 − v) times a polynomial in v.
     bool all_odd() const {

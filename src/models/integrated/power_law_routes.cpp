@@ -78,12 +78,34 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
         return AtRadius{h.r, kTwoPi * h.r, (h.sin * law.varying(h.sin, h.r)) * (2.0 * h.q)};
     }};
     SingularPoints s = singular_in_t(l, eps);
-    const bool smooth_limb = law.all_integer();
-    if (!smooth_limb) s.add(0.0);
     // A high power puts the profile's weight within ~1/√p of the centre, where μ^p ≈ e^(−p r²/2):
     // a Gaussian of that width, whose growth off the real line the ellipse through t = 1 + i·c/√p
     // bounds (r ≈ 1 − t near the centre t = 1).
     if (law.max_power() > kPeakedPower) s.add(std::complex<double>(1.0, kPeakWidths / std::sqrt(law.max_power())));
+    const bool smooth_limb = law.all_integer();
+    // Half-integer powers: the piece from the limb to the lens (or to the centre) in σ, t = c·σ²,
+    // where t^(p+1) dt = c^(p+2)·2σ^(2p+3) dσ is a polynomial: the limb is then smooth, and one
+    // panel mapped toward the lens does what two mapped panels do in t.
+    if (!smooth_limb && law.all_half_integer()) {
+        const bool inside = l > 0.0 && l <= 1.0;
+        const double c = inside ? std::sqrt((1.0 - l) / (1.0 + l)) : 1.0;  // t_l, or all of [0, 1]
+        if (c > 0.0) {
+            SingularPoints in_sigma;  // each point z of t at σ = √(z/c) (the other root is farther)
+            for (const std::complex<double>& z : s.span()) in_sigma.add(std::sqrt(z / c));
+            const RadiusIntegrand h{RingMagnification{l, re, rstar}, [&law, c](double sigma) {
+                const double dt = 2.0 * c * sigma;
+                const HalfAngle a = half_angle(c * (sigma * sigma));
+                return AtRadius{a.r, kTwoPi * a.r, ((a.sin * law.varying(a.sin, a.r)) * (2.0 * a.q)) * dt};
+            }};
+            double total = graded_gauss(h, 0.0, 1.0, in_sigma.span(), inside ? SingularEnd::end : SingularEnd::none, rule);
+            if (!inside) return total;
+            // From the lens to the centre in t, where t = 0 is a branch point of t^(p+1).
+            s.add(0.0);
+            if (c < 1.0) total += graded_gauss(g, c, 1.0, s.span(), SingularEnd::start, rule);
+            return total;
+        }
+    }
+    if (!smooth_limb) s.add(0.0);
     const SingularEnd limb = smooth_limb ? SingularEnd::none : SingularEnd::start;
     if (!(l > 0.0 && l <= 1.0)) return graded_gauss(g, 0.0, 1.0, s.span(), limb, rule);
     const double t_l = std::sqrt((1.0 - l) / (1.0 + l));
