@@ -8,8 +8,10 @@
 // is rational in t for an integer p, so smooth at the limb t = 0. A non-integer p leaves t^(p+1)
 // there, an algebraic end-point singularity: the panel at the limb is then mapped by t = w·s⁶, which
 // turns it into s^(6p+11) (a polynomial for half-integer p; for any p ≥ 0 at least s^11, whose Gauss
-// error falls like n^-24), and the branch point t = 0 bounds the other panels' ellipses. Outside the
-// source a law of odd powers takes the built-in law's Gauss–Jacobi rule in v = r² instead.
+// error falls like n^-24), and the branch point t = 0 bounds the other panels' ellipses. For
+// half-integer powers alone (square-root, four-coefficient laws) the piece at the limb runs in σ,
+// t = c·σ², where the limb is smooth instead. Outside the source a law of odd powers takes the
+// built-in law's Gauss–Jacobi rule in v = r².
 #include <algorithm>
 #include <cmath>
 #include <complex>
