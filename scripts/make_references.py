@@ -1,6 +1,6 @@
 """Computes the tests' high-precision radius-integral references and writes them to tests/data/.
 
-    python scripts/make_references.py [--jobs N] [--only NAME]   (needs mpmath, NumPy and SciPy)
+    python scripts/make_references.py [--jobs N] [--only NAME] [--keep]   (needs mpmath, NumPy and SciPy)
 
 The references are slow (seconds each), so the tests read them from the files instead of
 recomputing them every run; tests/test_reference_data.py recomputes a seeded sample of every file
@@ -8,8 +8,9 @@ on each run, so a file cannot drift from this script. The points are chosen here
 tests take every row of a file (and select rows by their inputs where a test needs a region).
 
 Files (each holds its inputs exactly, as JSON doubles, the method and the precision):
-- power_integrals.json: J_p = ∫₀¹ 2πr A_ring(l, r) μ^p dr, μ = √(1 − r²), for p = 0 and 1, from
-  which every linear limb-darkening law follows exactly (the built-in law is c = 0.6);
+- power_integrals.json: J_p = ∫₀¹ 2πr A_ring(l, r) μ^p dr, μ = √(1 − r²), for p = 0 and 1 (from
+  which every linear limb-darkening law follows exactly; the built-in law is c = 0.6) and, at a
+  subset of the points, other powers, from which every law Σ w_j μ^p_j follows;
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment.
 """
@@ -55,9 +56,29 @@ POWER_POINTS = [
 ]
 
 
+# Other powers, for the power laws (non-integer powers have an algebraic singularity at the limb):
+# square-root (1/2), quadratic (2), Claret's four coefficients (1/2, 3/2, 2), power-2 exponents from
+# 0.1 to 2 (0.1, 0.8), and high integer powers (3, 8). A subset of the points above that still spans
+# rho from 1e-6 to 1e4, l from the centre through both sides of the limb (1e-12) to 1e8 and both
+# sides of every switch between rules.
+MORE_POWERS = (0.1, 0.5, 0.8, 1.5, 2.0, 3.0, 8.0)
+MORE_POWER_POINTS = [
+    (0.0, 1e-6), (1 - 1e-12, 1e-6), (1 + 1e-12, 1e-6), (1e8, 1e-6),
+    (0.3, 1e-5), (2.999, 1e-5), (3.0, 1e-5),
+    (1e-9, 1e-3), (0.9, 1e-3), (1.0, 1e-3), (1.5, 1e-3), (16.0, 1e-3),
+    (0.0, 0.05), (1e-4, 0.05), (0.3, 0.05), (0.5, 0.05), (1 - 1e-12, 0.05), (1.0, 0.05), (1 + 1e-12, 0.05),
+    (1.028, 0.05), (1.029, 0.05), (3.0, 0.05), (1e4, 0.05),
+    (0.9, 1.0), (1 + 1e-12, 1.0), (1.1, 1.0), (1.5, 1.0), (0.0, 10.0), (1.0, 10.0),
+    (1 - 1e-12, 100.0), (1.001, 100.0), (2.0, 100.0),
+    (0.5, 1e3), (1.03, 1e3), (3.0, 1e3),
+    (0.7, 1e4), (1 - 1e-12, 1e4), (1 + 1e-12, 1e4), (40.0, 1e4),
+]
+
+
 def power_rows():
     points = sorted(set(POWER_POINTS))
-    return [{"l": l, "rho": rho, "p": p} for l, rho in points for p in (0.0, 1.0)]
+    rows = [{"l": l, "rho": rho, "p": p} for l, rho in points for p in (0.0, 1.0)]
+    return rows + [{"l": l, "rho": rho, "p": p} for l, rho in sorted(set(MORE_POWER_POINTS)) for p in MORE_POWERS]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -149,12 +170,28 @@ def _compute(job):
         return mp.nstr(RECOMPUTE[kind](row, tables), 25, strip_zeros=False)
 
 
-def write(name, spec, jobs):
+def _stored(name, spec):
+    """{inputs: stored value} of the file as it is (empty if there is none)."""
+    path = DATA / name
+    if not path.exists():
+        return {}
+    data = json.loads(path.read_text())
+    return {tuple(entry[:-1]): entry[-1] for entry in data["rows"]} if data["columns"] == spec["columns"] else {}
+
+
+def write(name, spec, jobs, keep=False):
     tables = {k: (list(bl), list(bf)) for k, (bl, bf) in spec["tables"]().items()}
     rows = spec["rows"]()
     start = time.perf_counter()
+    # With keep, rows whose inputs are stored already keep their value (the same inputs give the same
+    # value; tests/test_reference_data.py recomputes a sample of every row each run).
+    stored = _stored(name, spec) if keep and not spec["tables"]() else {}
+    key = lambda row: tuple(row[c] for c in spec["columns"][:-1])
+    todo = [row for row in rows if key(row) not in stored]
     with multiprocessing.Pool(jobs) as pool:
-        values = pool.map(_compute, [(spec["kind"], row, tables) for row in rows], chunksize=1)
+        fresh = pool.map(_compute, [(spec["kind"], row, tables) for row in todo], chunksize=1)
+    stored.update({key(row): v for row, v in zip(todo, fresh)})
+    values = [stored[key(row)] for row in rows]
     out = {
         "generator": "python scripts/make_references.py",
         "kind": spec["kind"],
@@ -175,9 +212,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--jobs", type=int, default=2, help="worker processes (default 2)")
     parser.add_argument("--only", choices=sorted(FILES), action="append", help="write only this file")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the stored value of rows whose inputs are stored already (files without tables)")
     args = parser.parse_args()
     for name in args.only or FILES:
-        write(name, FILES[name], args.jobs)
+        write(name, FILES[name], args.jobs, args.keep)
 
 
 if __name__ == "__main__":

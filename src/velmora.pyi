@@ -23,6 +23,7 @@ __all__ = [
     "integrated_heyrovsky_magnification",
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
+    "integrated_law_heyrovsky_magnification",
 ]
 
 __version__: str
@@ -200,4 +201,42 @@ def discrete_flux_map_heyrovsky_magnification(
         TypeError: an argument is not a number / a sequence of numbers.
         RuntimeError: a ring magnification fails (see ``heyrovsky_magnification``).
         PanicException: ``bl`` and ``bf`` differ in length.
+    """
+
+def integrated_law_heyrovsky_magnification(
+    l: _FloatSequence, re: float, rstar: float, powers: _FloatSequence, weights: _FloatSequence
+) -> list[float]:
+    """Magnification of a disk source with a limb-darkening law given as a sum of powers of mu.
+
+    The brightness is I(r) = sum over k of weights[k] * mu**powers[k], mu = sqrt(1 - r^2), inside
+    the source (0 outside); the result is (1/N) * integral_0^1 2 pi r A_ring(l, r) I(r) dr with the
+    exact normaliser N = sum over k of weights[k] * 2 pi/(powers[k] + 2) (ring route). The common
+    laws in this form (powers; weights):
+
+    - linear c: (0, 1); (1 - c, c)
+    - quadratic (a, b): (0, 1, 2); (1 - a - b, a + 2b, -b)
+    - square-root (c, d): (0, 1, 0.5); (1 - c - d, c, d)
+    - power-2 (c, alpha): (0, alpha); (1 - c, c)
+    - four-coefficient a1..a4: (0, 0.5, 1, 1.5, 2); (1 - a1 - a2 - a3 - a4, a1, a2, a3, a4)
+
+    With powers (0, 1) and weights (0.4, 0.6) it is ``integrated_heyrovsky_magnification``. A
+    profile that is negative somewhere but has N > 0 is computed as given: its magnification may
+    then fall below 1.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        powers: the powers of mu, each >= 0 and finite (any real value, integer or not).
+        weights: the weight of each power, each finite, as many as ``powers`` (any scale: the
+            result is normalised).
+
+    Returns:
+        One magnification per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        ValueError: ``powers`` and ``weights`` differ in length, ``powers`` is empty, a power is
+            negative, NaN or infinite, a weight is not finite, or N is not positive (the message
+            names the argument); nothing is computed then.
     """

@@ -1,4 +1,4 @@
-"""Hostile objects for the reliability tests, an independent model of how the seven functions
+"""Hostile objects for the reliability tests, an independent model of how the public functions
 convert their arguments (what a call must return or raise), and the leak cases built from both."""
 import ctypes
 import math
@@ -6,7 +6,7 @@ import math
 import velmora
 
 from _support import (
-    BY_NAME, KERNEL_MESSAGES, MESSAGES, NUMBER, SEQUENCE, Raised, Result, growth, outcome, panic_text,
+    BY_NAME, KERNEL_MESSAGES, MESSAGES, NUMBER, SEQUENCE, Raised, Result, growth, law_failure, outcome, panic_text,
 )
 
 # ---------------------------------------------------------------------------------------------
@@ -63,6 +63,10 @@ def check_model_outcome(function, converted, got):
         want = Raised(velmora.PanicException, panic_text(len(converted[3]), len(converted[4])))
         if got != want:
             problems.append(f"unequal tables: want {want!r}, got {got!r}")
+        return problems
+    if function.power_law and (want := law_failure(converted[3], converted[4])) is not None:
+        if got != want:
+            problems.append(f"invalid law: want {want!r}, got {got!r}")
         return problems
     if isinstance(got, Raised):
         if not (function.kernel_errors and got.kind is RuntimeError and got.text in KERNEL_MESSAGES):
@@ -316,6 +320,9 @@ def leak_cases(function, calls, element_calls):
     if f.flux_map:
         cases.append(("panic", at(4, [1.0, 2.0, 3.0]), {}, Raised(velmora.PanicException, panic_text(len(cheap[3]), 3)),
                       calls))
+    if f.power_law:
+        cases.append(("invalid law", at(4, [0.4, 0.6, 0.1]), {}, Raised(ValueError, MESSAGES["law_lengths"]), calls))
+        cases.append(("invalid power", at(3, [0.0, -1.0]), {}, Raised(ValueError, MESSAGES["law_power"]), calls))
     if f.returns_list and not cheap[0]:
         # The integrated functions' cheap call has no element; one element costs ~100 µs.
         cases.append(("success, one element", at(0, [0.5]), {}, None, element_calls))

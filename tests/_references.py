@@ -161,6 +161,20 @@ def power_integral_mp(l, rho, p):
     return radius_integral_mp(l, rho, lambda r: mp.sqrt(1 - r * r) ** p if p else mp.mpf(1))
 
 
+def peaked_power_law_mp(l, rho, p):
+    """The magnification of the single power μ^p for a large p, whose profile is a peak of width
+    ~1/√p at the centre: the radius integral split at multiples of that width as well, at 30 digits
+    (μ^p multiplies the relative error of μ by p), over N = 2π/(p + 2)."""
+    with mp.workdps(30):
+        p, width = mp.mpf(p), 1 / mp.sqrt(p)
+        knots = [width * k for k in (0.5, 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48) if width * k < 1]
+
+        def integrand(r):
+            a = ring_carlson(l, r, rho)
+            return 2 * mp.pi * r * a * (1 - r * r) ** (p / 2) if mp.isfinite(a) else 0
+        return mp.quad(integrand, sorted(set(_cuts(l, 1 / mp.mpf(rho), knots)) | set(knots))) * (p + 2) / (2 * mp.pi)
+
+
 LAW_C = 0.6  # the built-in law's linear coefficient
 # The law's normaliser as the functions store it: the double nearest 0.8π would be 2.5132741228718345;
 # the stored one is 1.6e-14 below 0.8π, a relative bias of 1.6e-14 that the references below do not

@@ -1,10 +1,11 @@
-"""Shared helpers of the tests: error measures, the seven functions described from the module and its
+"""Shared helpers of the tests: error measures, the public functions described from the module and its
 stub, the fixed message texts, child interpreters that import the same build, and leak measurement."""
 import ast
 import contextlib
 import ctypes
 import gc
 import inspect
+import math
 import os
 import pathlib
 import struct
@@ -72,9 +73,36 @@ MESSAGES = {
     "all_not_list": "could not append __name__ to __all__",
     "no_error": "attempted to fetch exception but none was set",
     "unequal_columns": "assertion `left == right` failed",
+    "law_lengths": "argument 'weights': must have as many items as 'powers'",
+    "law_empty": "argument 'powers': must have at least one item",
+    "law_power": "argument 'powers': every item must be non-negative and finite",
+    "law_weight": "argument 'weights': every item must be finite",
+    "law_normaliser": "argument 'weights': the normaliser sum(2*pi*weights[k]/(powers[k] + 2)) must be positive and finite",
 }
 # Every message a failure of the elliptic kernels can carry (cel is reached by no public function).
 KERNEL_MESSAGES = frozenset(text for name, text in MESSAGES.items() if name.startswith("ellip"))
+
+
+def law_failure(powers, weights):
+    """The ValueError a power law's (powers, weights) must raise, checked in this order, or None:
+    unequal lengths, no term, a power negative, NaN or infinite, a weight not finite, and the
+    normaliser N = Σ w·2π/(p + 2) not positive (or overflowing), summed in exact rationals."""
+    from fractions import Fraction
+
+    if len(powers) != len(weights):
+        return Raised(ValueError, MESSAGES["law_lengths"])
+    if not powers:
+        return Raised(ValueError, MESSAGES["law_empty"])
+    if not all(p >= 0 and math.isfinite(p) for p in powers):
+        return Raised(ValueError, MESSAGES["law_power"])
+    if not all(math.isfinite(w) for w in weights):
+        return Raised(ValueError, MESSAGES["law_weight"])
+    exact = sum(Fraction(w) / (Fraction(p) + 2) for p, w in zip(powers, weights))
+    # The normaliser in doubles is N up to rounding: only a sum within rounding of 0 or of the largest
+    # double could go either way, and no test law comes near either.
+    if not (exact > 0 and 2 * math.pi * float(exact) < 1.7e308):
+        return Raised(ValueError, MESSAGES["law_normaliser"])
+    return None
 
 
 def panic_text(left, right):
@@ -88,7 +116,8 @@ def panic_text(left, right):
 
 NUMBER, SEQUENCE = "number", "sequence"
 # Cheap valid arguments by parameter (l as a number for the thin ring's single position).
-CHEAP = {"l": [0.5], "r": 0.6, "re": 1.0, "rstar": 0.1, "bl": [0.0, 1.0], "bf": [1.0, 0.5]}
+CHEAP = {"l": [0.5], "r": 0.6, "re": 1.0, "rstar": 0.1, "bl": [0.0, 1.0], "bf": [1.0, 0.5],
+         "powers": [0.0, 1.0], "weights": [0.4, 0.6]}
 
 
 def stub_tree():
@@ -101,7 +130,8 @@ def stub_functions():
 
 class Function:
     """One Python-visible function: its parameters, cheap valid arguments, and which failures it
-    can raise (kernel errors as RuntimeError, unequal tables as the panic)."""
+    can raise (kernel errors as RuntimeError, unequal tables as the panic, an invalid power law as
+    ValueError)."""
 
     def __init__(self, name, stub):
         self.name = name
@@ -109,6 +139,8 @@ class Function:
         kinds = {a.arg: NUMBER if ast.unparse(a.annotation) == "float" else SEQUENCE for a in stub.args.args}
         self.params = [(p, kinds[p]) for p in inspect.signature(self.fn).parameters]
         self.flux_map = "bf" in kinds
+        # A limb-darkening law as powers of μ and their weights: invalid ones raise ValueError.
+        self.power_law = "powers" in kinds
         # The ring takes no failing kernel: it and the functions built on it never raise a kernel error.
         self.kernel_errors = "witt_mao" in name
         # The integrated functions cost 50-250 µs per element: their cheap call has an empty l.

@@ -260,6 +260,11 @@ def plain_sequence(name):
         return st.lists(lens, max_size=4)
     if name == "bl":
         return st.lists(st.floats(0.0, 1.2), max_size=4).map(sorted)
+    if name == "powers":
+        return st.lists(st.floats(0.0, 8.0), max_size=4)
+    if name == "weights":
+        # either sign, so that N ≤ 0 comes up too; no subnormals, whose N could round to 0 or not
+        return st.lists(st.floats(-1.0, 1.0, allow_subnormal=False), max_size=4)
     return st.lists(st.floats(0.0, 1.0), max_size=4)
 
 
@@ -359,7 +364,7 @@ def test_still_in_order_after_hostile_arguments(function):
     assert outcome(function.fn, function.cheap) == REFERENCE[function.name]
 
 
-LAYOUT_VALUES = {"l": [0.5, 1.5, 2.5], "bl": [0.2, 0.9], "bf": [0.9, 0.4]}
+LAYOUT_VALUES = {"l": [0.5, 1.5, 2.5], "bl": [0.2, 0.9], "bf": [0.9, 0.4], "powers": [0.0, 0.5], "weights": [0.9, 0.4]}
 
 
 def _layout_cases():
@@ -382,7 +387,8 @@ def test_buffer_layouts_match_element_wise_conversion():
     count = 0
     for function, position, maker in _layout_cases():
         # one lens position and two-knot tables, so that every argument takes effect
-        base = ([0.7],) + function.cheap[1:3] + ((LAYOUT_VALUES["bl"], LAYOUT_VALUES["bf"]) if function.flux_map else ())
+        tables = [LAYOUT_VALUES[name] for name, _ in function.params[3:]]
+        base = ([0.7],) + function.cheap[1:3] + tuple(tables)
 
         def args():
             return tuple(maker() if i == position else a for i, a in enumerate(base))

@@ -78,6 +78,7 @@ def test_no_leaks_on_any_path(measurements, function):
     assert "success" in labels and "too many arguments" in labels and "number refused" in labels
     assert ("kernel error" in labels) == function.kernel_errors
     assert ("panic" in labels) == function.flux_map
+    assert ("invalid law" in labels and "invalid power" in labels) == function.power_law
     bad = [f"{r['label']} ({r['calls']} calls): {p}" for r in records for p in _problems(r)]
     assert not bad, f"{function.name}:\n" + "\n".join(bad)
 

@@ -25,13 +25,15 @@ TYPICAL = {"l": 0.5, "r": 0.6, "re": 1.0, "rstar": 0.1}
 TYPICAL_L = [0.0, 0.25, 0.5, 0.9, 0.99999, 1.0, 1.00001, 1.5, 3.0, 10.0]  # 10 elements
 TYPICAL_BL = [0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.9, 1.0]
 TYPICAL_BF = [1.0, 0.95, 0.9, 0.85, 0.8, 0.7, 0.6, 0.5, 0.3, 0.1]
+TYPICAL_POWERS = [0.0, 0.5, 1.0, 1.5, 2.0]  # the four-coefficient law
+TYPICAL_WEIGHTS = [0.2, 0.6, -0.3, 0.4, 0.1]
 MIXED = [x for pair in zip(SPECIALS, TYPICAL_L) for x in pair][:10]  # specials between typical values
 # A 10-element call normally takes well under 10 ms; the bound is there to catch a spinning loop.
 BOUND_SECONDS = scaled(1.0, 10.0)
 
 
 def _typical(function):
-    values = {"l": TYPICAL_L, "bl": TYPICAL_BL, "bf": TYPICAL_BF}
+    values = {"l": TYPICAL_L, "bl": TYPICAL_BL, "bf": TYPICAL_BF, "powers": TYPICAL_POWERS, "weights": TYPICAL_WEIGHTS}
     return [values[name] if kind == SEQUENCE else TYPICAL[name] for name, kind in function.params]
 
 

@@ -21,7 +21,8 @@ START_METHODS = [m for m in ("fork", "forkserver", "spawn") if m in multiprocess
 
 def arguments(function):
     """Typical arguments for one function: a list of lens positions (a float for the ring)."""
-    values = {"l": L, "r": 0.7, "re": RE, "rstar": RSTAR, "bl": BL, "bf": BF}
+    values = {"l": L, "r": 0.7, "re": RE, "rstar": RSTAR, "bl": BL, "bf": BF, "powers": [0.0, 0.5, 1.0],
+              "weights": [0.3, 0.3, 0.4]}
     args = [values[name] for name, _ in function.params]
     if not function.returns_list:
         args[0] = 0.5

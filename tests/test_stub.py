@@ -23,7 +23,8 @@ MODULE_DIR = pathlib.Path(velmora.__file__).resolve().parent
 BUILD_TREE = (MODULE_DIR / "CMakeCache.txt").exists()  # a build folder (PYTHONPATH=build), not an install
 
 SEQUENCE = "_FloatSequence"
-VALID = {"l": 0.5, "r": 0.3, "re": 1.0, "rstar": 0.1, "bl": [0.0, 1.0], "bf": [1.0, 0.5]}
+VALID = {"l": 0.5, "r": 0.3, "re": 1.0, "rstar": 0.1, "bl": [0.0, 1.0], "bf": [1.0, 0.5], "powers": [0.0, 0.5],
+         "weights": [0.5, 0.5]}
 
 
 def stub_all():

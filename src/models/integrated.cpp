@@ -27,4 +27,10 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
     return integrated::table_disk_route(l, re, rstar, bl, bf, integrated::kTableRule, Floor::at_one);
 }
 
+CalcResult<std::vector<double>> integrated_law_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
+                                                                       std::vector<double> powers,
+                                                                       std::vector<double> weights) {
+    return integrated::power_law_ring_route(l, re, rstar, powers, weights, integrated::kPowerLawRule, Floor::at_one);
+}
+
 }  // namespace velmora

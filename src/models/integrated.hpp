@@ -22,4 +22,10 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
                                                                            double rstar, std::vector<double> bl,
                                                                            std::vector<double> bf);
 
+// The law I(r) = Σ_k weights[k]·μ^powers[k], μ = √(1 − r²), over N = Σ_k weights[k]·2π/(powers[k] + 2)
+// (models/power_law.hpp), ring route. Invalid powers or weights fail with their message.
+CalcResult<std::vector<double>> integrated_law_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
+                                                                       std::vector<double> powers,
+                                                                       std::vector<double> weights);
+
 }  // namespace velmora

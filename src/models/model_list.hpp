@@ -48,6 +48,8 @@ inline constexpr std::tuple kModels{
                                                        "bl", "bf"),
     model<discrete_flux_map_heyrovsky_magnification>("discrete_flux_map_heyrovsky_magnification", "l", "re", "rstar",
                                                      "bl", "bf"),
+    model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
+                                                  "powers", "weights"),
 };
 
 }  // namespace velmora::models

@@ -9,6 +9,7 @@
 #include "module/convert.hpp"
 #include "module/errors.hpp"
 #include "module/refs.hpp"
+#include "numerics/messages.hpp"
 
 namespace velmora::module {
 namespace {
@@ -119,7 +120,10 @@ PyObject* call_frame(const api::FunctionSpec& fn, PyObject* const* args, Py_ssiz
                 ensure_error_set();
                 return nullptr;
             }
-            PyErr_SetString(PyExc_RuntimeError, result.error());
+            // A model's own check of its arguments (before it computed anything) is a ValueError;
+            // a kernel's failure a RuntimeError.
+            PyErr_SetString(messages::is_invalid_argument(result.error()) ? PyExc_ValueError : PyExc_RuntimeError,
+                            result.error());
             return nullptr;
         }
         PyObject* out = to_python(result.value());

@@ -34,6 +34,20 @@ inline constexpr char kElliprjConverge[] = "elliprj: Fail to converge";
 inline constexpr char kCelKc[] = "cel: kc must be non-zero.";
 inline constexpr char kCelP[] = "cel: p must be positive.";
 
+// A power law's invalid arguments (integrated_law_heyrovsky_magnification), raised as ValueError
+// before anything is computed; is_invalid_argument tells them from the kernels' texts by address.
+inline constexpr char kLawLengths[] = "argument 'weights': must have as many items as 'powers'";
+inline constexpr char kLawEmpty[] = "argument 'powers': must have at least one item";
+inline constexpr char kLawPower[] = "argument 'powers': every item must be non-negative and finite";
+inline constexpr char kLawWeight[] = "argument 'weights': every item must be finite";
+inline constexpr char kLawNormaliser[] =
+    "argument 'weights': the normaliser sum(2*pi*weights[k]/(powers[k] + 2)) must be positive and finite";
+
+inline bool is_invalid_argument(const char* message) {
+    return message == kLawLengths || message == kLawEmpty || message == kLawPower || message == kLawWeight ||
+           message == kLawNormaliser;
+}
+
 // The models' stop sentinel, told apart from every kernel message by its address (one object:
 // an inline variable has one address in the whole program).
 inline constexpr char kStopped[] = "interrupted";
@@ -78,6 +92,11 @@ inline constexpr Named kAll[] = {
     {"all_not_list", kAllNotList},
     {"no_error", kNoError},
     {"unequal_columns", kUnequalColumns},
+    {"law_lengths", kLawLengths},
+    {"law_empty", kLawEmpty},
+    {"law_power", kLawPower},
+    {"law_weight", kLawWeight},
+    {"law_normaliser", kLawNormaliser},
 };
 
 }  // namespace velmora::messages

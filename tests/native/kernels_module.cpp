@@ -295,8 +295,8 @@ PyObject* route_result(const CalcResult<std::vector<double>>& r) {
 
 namespace testing = velmora::integrated::testing;
 
-// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..3 = law ring, law
-// disk, table ring, table disk; the radius rule's exponent and ratio as given (None: the shipped one).
+// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..4 = law ring, law
+// disk, table ring, table disk, power law ring (its powers and weights as bl and bf); the radius rule's exponent and ratio as given (None: the shipped one).
 // Floored at 1 as the public functions are.
 PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     int route;
@@ -307,8 +307,8 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     }
     std::vector<double> l, bl, bf;
     if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
-    if (route < 0 || route > 3) {
-        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2 or 3");
+    if (route < 0 || route > 4) {
+        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2, 3 or 4");
         return nullptr;
     }
     const testing::Route which = static_cast<testing::Route>(route);
@@ -321,9 +321,9 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
 }
 
 // integrated_unfloored(name, l, re, rstar, bl=(), bf=()): what the integrated function `name` (one of
-// velmora's four integrated_* names) computes before its final floor at 1, with its shipped rule;
+// velmora's five integrated_* names) computes before its final floor at 1, with its shipped rule;
 // the ring and disk magnifications inside the integrals are as the function takes them. bl and bf
-// are read by the flux-map functions only. An unknown name is a ValueError.
+// are read by the flux-map functions only (and are the powers and weights of the power law's). An unknown name is a ValueError.
 PyObject* py_integrated_unfloored(PyObject*, PyObject* args) {
     const char* name;
     PyObject *l_obj, *bl_obj = nullptr, *bf_obj = nullptr;
@@ -338,6 +338,7 @@ PyObject* py_integrated_unfloored(PyObject*, PyObject* args) {
         {"integrated_witt_mao_magnification", testing::Route::law_disk},
         {"integrated_flux_map_heyrovsky_magnification", testing::Route::table_ring},
         {"integrated_flux_map_witt_mao_magnification", testing::Route::table_disk},
+        {"integrated_law_heyrovsky_magnification", testing::Route::power_law_ring},
     };
     for (const auto& [known, route] : kNames) {
         if (known != name) continue;

@@ -47,6 +47,13 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, d
                                                  std::span<const double> bl, std::span<const double> bf,
                                                  const GradedRule& rule, Floor floor);
 
+// A power law's ring route (power_law_routes.cpp), and the rule it ships with. Invalid powers or
+// weights fail with their message (models/power_law.hpp) before anything is computed.
+extern const GradedRule kPowerLawRule;
+CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
+                                                     std::span<const double> powers, std::span<const double> weights,
+                                                     const GradedRule& rule, Floor floor);
+
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).
 inline CalcResult<std::vector<double>> floored(CalcResult<std::vector<double>> result, const std::vector<double>& l,

@@ -20,7 +20,7 @@
 namespace velmora::integrated {
 
 struct SingularPoints {
-    std::array<std::complex<double>, 8> points;
+    std::array<std::complex<double>, 10> points;
     std::size_t count = 0;
     void add(std::complex<double> z) { points[count++] = z; }
     std::span<const std::complex<double>> span() const { return {points.data(), count}; }

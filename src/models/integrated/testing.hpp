@@ -16,7 +16,8 @@
 namespace velmora::integrated::testing {
 
 // The four routes, in the order the kernel extension numbers them (0..3).
-enum class Route { law_ring, law_disk, table_ring, table_disk };
+// Route 4 is a power law's ring route, its powers and weights passed as bl and bf.
+enum class Route { law_ring, law_disk, table_ring, table_disk, power_law_ring };
 
 // The route's values with the given rule, floored or not. bl and bf are ignored by the law's routes.
 inline CalcResult<std::vector<double>> route_values(Route route, const std::vector<double>& l, double re, double rstar,
@@ -29,6 +30,8 @@ inline CalcResult<std::vector<double>> route_values(Route route, const std::vect
         return law_disk_route(l, re, rstar, rule, floor);
     case Route::table_ring:
         return table_ring_route(l, re, rstar, bl, bf, rule, floor);
+    case Route::power_law_ring:
+        return power_law_ring_route(l, re, rstar, bl, bf, rule, floor);
     case Route::table_disk:
         break;
     }
@@ -37,6 +40,7 @@ inline CalcResult<std::vector<double>> route_values(Route route, const std::vect
 
 // The rule the route's public function uses.
 inline const GradedRule& shipped_rule(Route route) {
+    if (route == Route::power_law_ring) return kPowerLawRule;
     return route == Route::law_ring || route == Route::law_disk ? kLawRule : kTableRule;
 }
 
