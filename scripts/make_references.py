@@ -12,7 +12,8 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
   which every linear limb-darkening law follows exactly; the built-in law is c = 0.6) and, at a
   subset of the points, other powers, from which every law Σ w_j μ^p_j follows;
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
-- many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment.
+- many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
+- peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6).
 """
 import argparse
 import json
@@ -141,6 +142,15 @@ def many_knot_rows():
     return rows
 
 
+# peaked_powers.json: single high powers μ^p, a peak of width 1/√p at the centre, with the lens at
+# the centre, inside the peak, beyond it, on the limb and outside.
+PEAKED_POINTS = [(0.0, 0.05), (0.01, 0.05), (0.5, 0.05), (1.0, 0.05), (2.0, 1.0), (0.001, 1e-3)]
+
+
+def peaked_rows():
+    return [{"l": l, "rho": rho, "p": p} for p in (100.0, 1e6) for l, rho in PEAKED_POINTS]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -161,6 +171,12 @@ FILES = {
                "the lens, SciPy QUADPACK (epsrel 1e-13) with SciPy's Carlson RF/RJ ring elsewhere; exact normaliser",
         precision="about 1e-13 relative; stored to 20 significant digits",
         tolerance=1e-13),
+    "peaked_powers.json": dict(
+        kind="peaked_power", columns=["l", "rho", "p", "value"], rows=peaked_rows, tables=dict,
+        method="the magnification of μ^p alone: as power_integrals.json, split also at multiples of the peak's "
+               "width 1/√p, at 30 digits (μ^p multiplies the relative error of μ by p), over N = 2π/(p + 2)",
+        precision="30 digits (quadrature), 34 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-16),
 }
 
 

@@ -286,6 +286,7 @@ RECOMPUTE = {
     "power_integral": lambda row, tables: power_integral_mp(row["l"], row["rho"], row["p"]),
     "table": lambda row, tables: table_mp(row["l"], row["rho"], *tables[row["table"]]),
     "adaptive_table": lambda row, tables: adaptive_table_mp(row["l"], row["rho"], *tables[row["table"]]),
+    "peaked_power": lambda row, tables: peaked_power_law_mp(row["l"], row["rho"], row["p"]),
 }
 
 
