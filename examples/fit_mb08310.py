@@ -6,9 +6,9 @@ MulensModel (MulensModel.DATA_PATH, photometry_files/MB08310; read from there, n
 example fits a point lens with a finite, limb-darkened source, (t0, u0, tE, rho), to all of it:
 
 - model: u(t) = sqrt(u0^2 + ((t - t0)/tE)^2), magnification M_c(l = u/rho) of a source with the
-  linear law I = 1 - c(1 - mu) of each data set's band, from velmora's built-in law (c = 0.6) and
-  the uniform disk by the identity M_c = [(1 - 5c/3) W + (4c/3) M]/(1 - c/3) (ring route for M,
-  witt_mao_magnification for W; see examples/limb_darkening.py), at every data point;
+  linear law I = 1 - c(1 - mu) of each data set's band, from integrated_law_heyrovsky_magnification
+  with powers (0, 1) and weights (1 - c, c) (ring route; one call per band; see
+  examples/limb_darkening.py), at every data point;
 - fluxes: F = fs_k A + fb_k, the source and blend flux of each data set k solved linearly (weighted
   least squares) for every trial, so the optimiser sees only the four parameters;
 - optimiser: scipy.optimize.least_squares on the residuals (F_obs - F)/sigma, from a start away
@@ -102,9 +102,12 @@ class VelmoraModel:
         a = _cli.point_lens(u, np.sqrt)  # point source, far from the source
         near = u < self.limit * rho
         l, c = u[near] / rho, c[near]
-        w = np.asarray(velmora.witt_mao_magnification(l, 1.0, rho))
-        m = np.asarray(velmora.integrated_heyrovsky_magnification(l, 1.0, rho))
-        a[near] = ((1 - 5 * c / 3) * w + (4 * c / 3) * m) / (1 - c / 3)
+        finite = np.empty_like(l)
+        for value in np.unique(c):  # the linear law of each band: I = (1 - c) + c mu
+            band = c == value
+            finite[band] = velmora.integrated_law_heyrovsky_magnification(
+                l[band], 1.0, rho, [0.0, 1.0], [1.0 - float(value), float(value)])
+        a[near] = finite
         self.seconds += time.perf_counter() - start
         self.evaluations += 1
         return a

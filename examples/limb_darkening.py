@@ -1,28 +1,29 @@
-"""Any limb-darkening law: a linear law of any coefficient exactly, other laws through flux maps.
+"""Any limb-darkening law: the common laws directly as sums of powers of mu, tabulated profiles as flux maps.
 
-1. Linear law I(r) = 1 - c(1 - mu), mu = sqrt(1 - r^2), any c. The magnification is linear in the
-   brightness profile, so from the uniform disk W and velmora's built-in law M (c = 0.6):
+1. The common laws are sums of powers of mu = sqrt(1 - r^2), I(r) = sum_k w_k mu^p_k, and
+   integrated_law_heyrovsky_magnification(l, re, rstar, powers, weights) takes them as they are
+   (ring route, exact normaliser N = sum_k w_k 2 pi/(p_k + 2)). Each law's powers; weights:
 
-       M_c = [(1 - 5c/3) W + (4c/3) M] / (1 - c/3)
+       linear c                  1 - c(1 - mu)                     (0, 1); (1 - c, c)
+       quadratic (a, b)          1 - a(1 - mu) - b(1 - mu)^2       (0, 1, 2); (1 - a - b, a + 2b, -b)
+       square-root (c, d)        1 - c(1 - mu) - d(1 - sqrt(mu))   (0, 1, 0.5); (1 - c - d, c, d)
+       power-2 (c, alpha)        1 - c(1 - mu^alpha)               (0, alpha); (1 - c, c)
+       four-coefficient a1..a4   1 - sum_k a_k (1 - mu^(k/2))      (0, 0.5, 1, 1.5, 2); (1 - sum a, a1..a4)
 
-   with no further approximation. Ring route: M = integrated_heyrovsky_magnification and W the
-   one-knot flux map integrated_flux_map_heyrovsky_magnification(l, re, rstar, [0.0], [1.0]) (the
-   same route, so their quadrature errors largely cancel) or witt_mao_magnification (1000 times
-   cheaper). Disk route: M = integrated_witt_mao_magnification and W = witt_mao_magnification.
-   Other codes' conventions: MulensModel's Gamma (I ∝ 1 - Gamma(1 - 1.5 mu)) is c = 3 Gamma/(2 + Gamma);
-   VBMicrolensing's a1 is c itself.
+   The weights need no scaling (the result is normalised). Other codes' conventions for the linear
+   law: MulensModel's Gamma (I ∝ 1 - Gamma(1 - 1.5 mu)) is c = 3 Gamma/(2 + Gamma); VBMicrolensing's
+   a1 is c itself. The example checks every law against mpmath and gives its cost per lens position.
 
-2. Other laws (quadratic, square-root, logarithmic, power-2, a tabulated model-atmosphere-like
-   profile) as flux maps: velmora interpolates a table (bl, bf) linearly, so the knots decide the
-   accuracy. Knots uniform in theta = asin(r) crowd towards the limb, where every law of mu is
-   steepest; the example compares them with uniform knots, finds for each law the number of knots
-   that reaches 1e-6 and 1e-8 (ring route, largest relative error over several lens positions)
-   and its cost per lens position. A polynomial law in mu needs fewer: take its constant and mu
-   parts out exactly with the identity above and tabulate only the smooth rest (shown for the
-   quadratic law, whose rest is b r^2).
+2. A profile that no power sum gives (a model atmosphere tabulated at a few angles, linear in mu
+   between them; the logarithmic law) goes in as a flux map: velmora interpolates a table (bl, bf)
+   linearly, so the knots decide the accuracy. Knots uniform in theta = asin(r) crowd towards the
+   limb, where every law of mu is steepest, and the table's own angles belong among the knots (its
+   kinks). The example compares them with uniform knots and with theta knots that miss the kinks,
+   finds for each profile the number of knots that reaches 1e-6 and 1e-8 (ring route, largest
+   relative error over several lens positions) and its cost per lens position.
 
-The references integrate each law's profile over rings with mpmath (the ring magnification from
-mpmath's elliptic integrals, 30 digits; about a second per lens position).
+The references integrate each law's brightness, written as the law itself (not as its powers),
+over rings with mpmath (the ring magnification from mpmath's elliptic integrals, 17 digits).
 Needs mpmath (the `examples` extra: python -m pip install '.[examples]').
 Usage: python examples/limb_darkening.py [--quick]   (--quick: fewer lens positions and knot counts)
 """
@@ -33,7 +34,7 @@ import bisect
 import functools
 import math
 import time
-from typing import Any, Callable
+from typing import Any, Callable, NamedTuple
 
 import velmora
 
@@ -41,24 +42,44 @@ import _cli  # the point-source magnification (examples/_cli.py)
 
 RE, RHO = 1.0, 0.05  # rho = rstar/re
 
+Brightness = Callable[[Any, Any], Any]  # brightness of mu, with math or mpmath as the library
 
-# --- 1. the linear law, exactly -------------------------------------------------------------------
 
-def linear_law(l: list[float], re: float, rstar: float, c: float, route: str = "ring",
-               uniform: str = "map") -> list[float]:
-    """Magnification of a source with the linear law I = 1 - c(1 - mu), by the identity.
+# --- 1. the common laws, directly --------------------------------------------------------------
 
-    route "ring" (the more accurate near the limb) or "disk"; uniform "map" (the one-knot flux map
-    of the same route) or "closed" (witt_mao_magnification, the closed form)."""
-    if route == "ring":
-        m = velmora.integrated_heyrovsky_magnification(l, re, rstar)
-        w = (velmora.integrated_flux_map_heyrovsky_magnification(l, re, rstar, [0.0], [1.0])
-             if uniform == "map" else velmora.witt_mao_magnification(l, re, rstar))
-    else:
-        m = velmora.integrated_witt_mao_magnification(l, re, rstar)
-        w = velmora.witt_mao_magnification(l, re, rstar)
-    a, b, n = 1.0 - 5.0 * c / 3.0, 4.0 * c / 3.0, 1.0 - c / 3.0
-    return [(a * wi + b * mi) / n for wi, mi in zip(w, m)]
+class Law(NamedTuple):
+    name: str
+    formula: str  # the brightness with its coefficients
+    brightness: Brightness  # the law as written, for the mpmath reference
+    powers: list[float]
+    weights: list[float]
+
+
+def linear(c: float) -> Law:
+    return Law("linear", f"1 - {c!r}(1-mu)", lambda mu, lib: 1 - c * (1 - mu), [0.0, 1.0], [1 - c, c])
+
+
+def quadratic(a: float, b: float) -> Law:
+    return Law("quadratic", f"1 - {a:g}(1-mu) - {b:g}(1-mu)^2", lambda mu, lib: 1 - a * (1 - mu) - b * (1 - mu) ** 2,
+               [0.0, 1.0, 2.0], [1 - a - b, a + 2 * b, -b])
+
+
+def square_root(c: float, d: float) -> Law:
+    return Law("square-root", f"1 - {c:g}(1-mu) - {d:g}(1-sqrt(mu))",
+               lambda mu, lib: 1 - c * (1 - mu) - d * (1 - lib.sqrt(mu)), [0.0, 1.0, 0.5], [1 - c - d, c, d])
+
+
+def power_2(c: float, alpha: float) -> Law:
+    return Law("power-2", f"1 - {c:g}(1 - mu^{alpha:g})", lambda mu, lib: 1 - c * (1 - mu ** alpha),
+               [0.0, alpha], [1 - c, c])
+
+
+def four_coefficient(a: tuple[float, float, float, float]) -> Law:
+    """Claret's law (Claret 2000, A&A 363, 1081) 1 - sum_k a_k (1 - mu^(k/2)), k = 1..4."""
+    def brightness(mu: Any, lib: Any) -> Any:
+        return 1 - sum(ak * (1 - lib.sqrt(mu) ** k) for k, ak in enumerate(a, 1))
+    return Law("4-coefficient", "a = (" + ", ".join(f"{x:g}" for x in a) + ")", brightness,
+               [0.0, 0.5, 1.0, 1.5, 2.0], [1 - sum(a), *a])
 
 
 def gamma_to_c(gamma: float) -> float:
@@ -70,33 +91,27 @@ def c_to_gamma(c: float) -> float:
     return 2.0 * c / (3.0 - c)
 
 
-# --- 2. other laws as flux maps ---------------------------------------------------------------
-
-Law = Callable[[Any, Any], Any]  # brightness of mu, with math or mpmath as the library
-
-
-# Each law as a function of mu, written for both math and mpmath (lib.sqrt, lib.log).
-def quadratic(mu: Any, lib: Any, a: float = 0.4, b: float = 0.25) -> Any:
-    return 1 - a * (1 - mu) - b * (1 - mu) ** 2
+def law_magnification(l: list[float], law: Law) -> list[float]:
+    return velmora.integrated_law_heyrovsky_magnification(l, RE, RE * RHO, law.powers, law.weights)
 
 
-def square_root(mu: Any, lib: Any, c: float = 0.25, d: float = 0.45) -> Any:
-    return 1 - c * (1 - mu) - d * (1 - lib.sqrt(mu))
+LINEAR_C = [0.0, 0.3, 0.6, 0.8, 1.0]
+# A four-coefficient law typical of a solar-type star in I (the table of part 2 is made from it).
+CLARET = (0.56, -0.05, 0.37, -0.19)
+COMMON_LAWS = [linear(c) for c in LINEAR_C] + [
+    quadratic(0.4, 0.25), square_root(0.25, 0.45), power_2(0.65, 0.55), four_coefficient(CLARET)]
 
+
+# --- 2. tabulated profiles as flux maps --------------------------------------------------------
 
 def logarithmic(mu: Any, lib: Any, e: float = 0.6, f: float = 0.2) -> Any:
     return 1 - e * (1 - mu) - (f * mu * lib.log(mu) if mu > 0 else 0)
 
 
-def power_2(mu: Any, lib: Any, c: float = 0.65, alpha: float = 0.55) -> Any:
-    return 1 - c * (1 - mu ** alpha)
-
-
 # A model-atmosphere-like table I(mu_k) at the 17 angles of the ATLAS tabulations, linear in mu
-# between them (values from a four-coefficient Claret law, a typical solar-type star in I).
+# between them (values from the four-coefficient law CLARET above).
 ATLAS_MU = [1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.25, 0.2, 0.15, 0.125, 0.1, 0.075, 0.05, 0.025, 0.01]
-_CLARET = (0.56, -0.05, 0.37, -0.19)
-ATLAS_I = [1 - sum(a * (1 - m ** ((k + 1) / 2)) for k, a in enumerate(_CLARET)) for m in ATLAS_MU]
+ATLAS_I = [float(four_coefficient(CLARET).brightness(m, math)) for m in ATLAS_MU]
 ATLAS_R = sorted(math.sqrt(1.0 - m * m) for m in ATLAS_MU)  # the table's kinks in r
 
 
@@ -108,13 +123,10 @@ def tabulated(mu: Any, lib: Any) -> Any:
     return values[i] + (mu - mus[i]) * (values[i + 1] - values[i]) / (mus[i + 1] - mus[i])
 
 
-LAWS: dict[str, tuple[Law, str, list[float]]] = {
-    # name: (law of mu, formula, radii where the profile has a kink)
-    "quadratic": (quadratic, "1 - 0.4(1-mu) - 0.25(1-mu)^2", []),
-    "square-root": (square_root, "1 - 0.25(1-mu) - 0.45(1-sqrt(mu))", []),
-    "logarithmic": (logarithmic, "1 - 0.6(1-mu) - 0.2 mu ln(mu)", []),
-    "power-2": (power_2, "1 - 0.65(1 - mu^0.55)", []),
+PROFILES: dict[str, tuple[Brightness, str, list[float]]] = {
+    # name: (brightness of mu, formula, radii where the profile has a kink)
     "tabulated": (tabulated, "17 angles, linear in mu", ATLAS_R[1:-1]),
+    "logarithmic": (logarithmic, "1 - 0.6(1-mu) - 0.2 mu ln(mu)", []),
 }
 
 
@@ -128,75 +140,55 @@ def knots(n: int, layout: str, kinks: list[float] | None = None) -> list[float]:
     return sorted(set(radii) | set(kinks or []))
 
 
-def profile_of(law: Law) -> Callable[[float], float]:
-    return lambda r: float(law(math.sqrt(max(0.0, 1.0 - r * r)), math))
-
-
-def flux_map_magnification(l: list[float], law: Law, radii: list[float]) -> list[float]:
-    bf = [profile_of(law)(r) for r in radii]
+def flux_map_magnification(l: list[float], brightness: Brightness, radii: list[float]) -> list[float]:
+    bf = [float(brightness(math.sqrt(max(0.0, 1.0 - r * r)), math)) for r in radii]
     return velmora.integrated_flux_map_heyrovsky_magnification(l, RE, RE * RHO, radii, bf)
-
-
-def table_norm(radii: list[float], bf: list[float]) -> float:
-    """∫ 2 pi r J(r) dr of the table J, linear between its knots (exactly)."""
-    total = 0.0
-    for r0, r1, f0, f1 in zip(radii, radii[1:], bf, bf[1:]):
-        slope = (f1 - f0) / (r1 - r0)
-        total += (f0 - slope * r0) * (r1 * r1 - r0 * r0) / 2 + slope * (r1 ** 3 - r0 ** 3) / 3
-    return 2.0 * math.pi * total
-
-
-def quadratic_split(l: list[float], radii: list[float], a: float = 0.4, b: float = 0.25) -> list[float]:
-    """The quadratic law as (1 - a - 2b) + (a + 2b) mu + b r^2: the constant and the mu part exact
-    (uniform disk and the identity), only b r^2 tabulated."""
-    alpha, beta = 1 - a - 2 * b, a + 2 * b
-    rest = [b * r * r for r in radii]
-    w = velmora.integrated_flux_map_heyrovsky_magnification(l, RE, RE * RHO, [0.0], [1.0])
-    m = velmora.integrated_heyrovsky_magnification(l, RE, RE * RHO)
-    m_rest = velmora.integrated_flux_map_heyrovsky_magnification(l, RE, RE * RHO, list(radii), rest)
-    n_rest = table_norm(radii, rest)
-    norm = math.pi * alpha + 2 * math.pi / 3 * beta + math.pi * b / 2
-    # ∫ 2 pi r mu A dr = pi (4 M - 2 W) / 3 (the linear law with c = 1)
-    return [(math.pi * alpha * wi + beta * math.pi * (4 * mi - 2 * wi) / 3 + n_rest * ri) / norm
-            for wi, mi, ri in zip(w, m, m_rest)]
 
 
 # --- the mpmath reference ----------------------------------------------------------------------
 
-def reference(l: float, rho: float, profile: Callable[[Any], Any], kinks: list[float] | None = None,
-              digits: int = 17) -> Any:
-    """(1/N) ∫ 2 pi r P(r) A_ring(l, r) dr with mpmath, split at r = l and at the kinks."""
+@functools.lru_cache(maxsize=None)
+def ring(l: float, rho: float, r: Any, digits: int) -> Any:
+    """The magnification of a thin ring of radius r (source radii) about the source centre, lens at
+    l: (1/2 pi) times the point-lens magnification integrated over the ring's angle, in closed form
+    with the complete elliptic integrals K(m) and Pi(n, m). Kept, since every law at the same lens position meets the same quadrature nodes."""
     import mpmath as mp  # type: ignore[import-untyped]
 
-    def ring(r: Any) -> Any:
-        with mp.workdps(2 * digits + 10):  # nodes come within 1e-20 of r = l
-            l_, r_, eps = mp.mpf(l), mp.mpf(r), 1 / mp.mpf(rho)
-            if l_ == 0:
-                return _cli.point_lens(r_ * rho, mp.sqrt)
-            f = r_ - l_
-            d = 4 * eps ** 2 + f ** 2
-            m = 16 * eps ** 2 * l_ * r_ / ((l_ + r_) ** 2 * d)
-            n = 4 * l_ * r_ / (l_ + r_) ** 2
-            return mp.re(2 * eps ** 2 * mp.ellipk(m) + f ** 2 * mp.ellippi(n, m)) * 4 / ((l_ + r_) * mp.sqrt(d)) / (2 * mp.pi)
+    if l == 0:
+        return _cli.point_lens(r * rho, mp.sqrt)
+    with mp.workdps(2 * digits + 10):
+        f = mp.mpf(r) - l
+    if f == 0:
+        return mp.inf
+    # 1 - m and 1 - n are of order f^2: worked with 2 log10(1/|f|) digits more than the result needs.
+    with mp.workdps(digits + 10 + 2 * max(0, int(-mp.log10(abs(f))))):
+        l_, r_, eps = mp.mpf(l), mp.mpf(r), 1 / mp.mpf(rho)
+        f = r_ - l_
+        d = 4 * eps ** 2 + f ** 2
+        m = 16 * eps ** 2 * l_ * r_ / ((l_ + r_) ** 2 * d)
+        n = 4 * l_ * r_ / (l_ + r_) ** 2
+        k = mp.ellipk(m)
+        pi_nm = k + n / 3 * mp.elliprj(0, 1 - m, 1, 1 - n)  # Pi(n, m) by Carlson's R_J (DLMF 19.25.2)
+        return (2 * eps ** 2 * k + f ** 2 * pi_nm) * 4 / ((l_ + r_) * mp.sqrt(d)) / (2 * mp.pi)
+
+
+def reference(l: float, rho: float, brightness: Brightness, kinks: list[float] | None = None,
+              digits: int = 17) -> Any:
+    """(1/N) ∫ 2 pi r I(r) A_ring(l, r) dr with mpmath, N = ∫ 2 pi r I(r) dr, split at r = l and at
+    the kinks."""
+    import mpmath as mp
 
     with mp.workdps(digits):
         points = sorted({mp.mpf(0), mp.mpf(1), *map(mp.mpf, kinks or []), *([mp.mpf(l)] if 0 < l < 1 else [])})
 
+        def profile(r: Any) -> Any:
+            return brightness(mp.sqrt(1 - r * r), mp)
+
         def numerator(r: Any) -> Any:
-            a = ring(r)
+            a = ring(l, rho, r, digits)
             return 2 * mp.pi * r * a * profile(r) if mp.isfinite(a) else mp.mpf(0)
 
         return mp.quad(numerator, points) / mp.quad(lambda r: 2 * mp.pi * r * profile(r), points)
-
-
-def linear_profile(c: float, r: Any) -> Any:
-    import mpmath as mp
-    return 1 - c * (1 - mp.sqrt(1 - r * r))
-
-
-def mp_profile(law: Law) -> Callable[[Any], Any]:
-    import mpmath as mp
-    return lambda r: law(mp.sqrt(1 - r * r), mp)
 
 
 def worst(got: list[float], want: list[Any]) -> float:
@@ -220,56 +212,61 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="fewer lens positions and knot counts")
     args = parser.parse_args()
     try:
-        import mpmath
+        import mpmath  # noqa: F401
     except ImportError:
         raise SystemExit("mpmath is not installed: python -m pip install mpmath"
                          " (from the source tree: python -m pip install '.[examples]')")
 
     lens = [0.3, 0.9, 1.5] if args.quick else [0.0, 0.3, 0.7, 0.9, 0.99, 1.0, 1.01, 1.5, 3.0]
-    disk_lens = [l for l in lens if abs(l - 1.0) >= 1e-3]  # the disk route loses digits at the limb
 
-    print(f"1. Linear law I = 1 - c(1 - mu), by the identity; rstar/re = {RHO}")
-    print("   largest relative error against mpmath over l in", lens, "(disk route: without the limb)")
-    print(f"{'c':>5} {'Gamma (MulensModel)':>19} {'ring + map W':>13} {'ring + closed W':>15} {'disk route':>11}   M_c at l = 0.3")
-    for c in [0.0, 0.3, 0.6, 0.8, 1.0]:
-        ref = [reference(l, RHO, functools.partial(linear_profile, c)) for l in lens]
-        disk_ref = [x for l, x in zip(lens, ref) if abs(l - 1.0) >= 1e-3]
-        ring_map = linear_law(lens, RE, RE * RHO, c, "ring", "map")
-        ring_closed = linear_law(lens, RE, RE * RHO, c, "ring", "closed")
-        disk = linear_law(disk_lens, RE, RE * RHO, c, "disk")
-        print(f"{c:5.2f} {c_to_gamma(c):19.4f} {worst(ring_map, ref):13.1e} {worst(ring_closed, ref):15.1e}"
-              f" {worst(disk, disk_ref):11.1e}   {linear_law([0.3], RE, RE * RHO, c)[0]:.12f}")
+    print(f"1. Common laws, directly as sums of powers of mu; rstar/re = {RHO}")
+    print("   integrated_law_heyrovsky_magnification against mpmath: largest relative error over l in", lens)
+    print(f"{'law':>13} {'I(mu)':>34} | {'powers; weights':<52} | {'error':>7} {'us/pt':>6} {'M(l = 0.9)':>18}")
+    for law in COMMON_LAWS:
+        ref = [reference(l, RHO, law.brightness) for l in lens]
+        got = law_magnification(lens, law)
+        terms = "(" + ", ".join(f"{p:g}" for p in law.powers) + "); (" + ", ".join(f"{w:.4g}" for w in law.weights) + ")"
+        print(f"{law.name:>13} {law.formula:>34} | {terms:<52} | {worst(got, ref):7.1e}"
+              f" {cost_us(functools.partial(law_magnification, law=law)):6.1f} {law_magnification([0.9], law)[0]:18.12f}")
+    print("   linear law in MulensModel's convention, Gamma = 2c/(3 - c): "
+          + ", ".join(f"c = {c:g}: Gamma = {c_to_gamma(c):.4f}" for c in LINEAR_C[1:]))
+    built_in = velmora.integrated_heyrovsky_magnification(lens, RE, RE * RHO)
+    print(f"   linear c = 0.6 is the built-in law: integrated_heyrovsky_magnification differs by at most"
+          f" {worst(built_in, law_magnification(lens, linear(0.6))):.1e} (relative),"
+          f" {cost_us(lambda l: velmora.integrated_heyrovsky_magnification(l, RE, RE * RHO)):.1f} us/pt")
 
     counts = [21, 41, 81, 161, 321, 641, 1281, 2561] if args.quick else \
         [21, 41, 81, 161, 321, 641, 1281, 2561, 5121, 10241, 20481]
     print()
-    print(f"2. Other laws as flux maps (ring route), rstar/re = {RHO}; largest relative error over l in {lens}")
-    print(f"{'law':>12} {'profile':>35} | {'101 knots: uniform r':>20} {'uniform theta':>13} |"
+    print(f"2. Profiles no power sum gives, as flux maps (ring route), rstar/re = {RHO}; largest relative error"
+          f" over l in {lens}")
+    print(f"{'profile':>12} {'I(mu)':>30} | {'101 knots: uniform r':>20} {'uniform theta':>13} |"
           f" {'theta knots for 1e-6':>20} {'us/pt':>7} | {'for 1e-8':>8} {'us/pt':>7}")
-    for name, (law, formula, kinks) in LAWS.items():
-        ref = [reference(l, RHO, mp_profile(law), kinks) for l in lens]
-        errors_101 = [worst(flux_map_magnification(lens, law, knots(101, layout, kinks)), ref) for layout in ("r", "theta")]
+    refs = {}
+    for name, (brightness, formula, kinks) in PROFILES.items():
+        ref = refs[name] = [reference(l, RHO, brightness, kinks) for l in lens]
+        errors_101 = [worst(flux_map_magnification(lens, brightness, knots(101, layout, kinks)), ref)
+                      for layout in ("r", "theta")]
         found = {}
         for n in counts:
             radii = knots(n, "theta", kinks)
-            err = worst(flux_map_magnification(lens, law, radii), ref)
+            err = worst(flux_map_magnification(lens, brightness, radii), ref)
             for goal in (1e-6, 1e-8):
                 if goal not in found and err <= goal:
-                    found[goal] = (n, cost_us(functools.partial(flux_map_magnification, law=law, radii=radii)))
+                    found[goal] = (n, cost_us(functools.partial(flux_map_magnification, brightness=brightness,
+                                                                radii=radii)))
             if 1e-8 in found:
                 break
         cells = [f"{found[g][0]:>{w}} {found[g][1]:7.0f}" if g in found else f"{'> ' + str(counts[-1]):>{w}} {'':>7}"
                  for g, w in ((1e-6, 20), (1e-8, 8))]
-        print(f"{name:>12} {formula:>35} | {errors_101[0]:20.1e} {errors_101[1]:13.1e} | {cells[0]} | {cells[1]}")
+        print(f"{name:>12} {formula:>30} | {errors_101[0]:20.1e} {errors_101[1]:13.1e} | {cells[0]} | {cells[1]}")
 
-    ref = [reference(l, RHO, mp_profile(quadratic)) for l in lens]
-    print()
-    print("   quadratic law with its constant and mu parts exact, only b r^2 tabulated (uniform r knots):")
-    for n in [41, 161, 641]:
-        radii = knots(n, "r")
-        err = worst(quadratic_split(lens, radii), ref)
-        print(f"   {n:5} knots: largest relative error {err:.1e}, {cost_us(lambda l: quadratic_split(l, radii)):.0f} us/pt")
-    print(f"   (the built-in law alone: {cost_us(lambda l: velmora.integrated_heyrovsky_magnification(l, RE, RE * RHO)):.0f} us/pt)")
+    ref = refs["tabulated"]
+    missing = worst(flux_map_magnification(lens, tabulated, knots(101, "theta")), ref)
+    print(f"   the table with 101 theta knots but without its own angles as knots: {missing:.1e}")
+    smooth = law_magnification(lens, four_coefficient(CLARET))
+    print(f"   the table against the four-coefficient law it samples (part 1, directly): {worst(smooth, ref):.1e}"
+          " (the table's linear interpolation in mu, not a numerical error)")
 
 
 if __name__ == "__main__":
