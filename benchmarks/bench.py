@@ -15,7 +15,9 @@ Peers (the `bench` extra: python -m pip install '.[bench]'; without them velmora
   MulensModel     finite_source_uniform_WittMao94 and finite_source_LD_Lee09 (Gamma = 0.5, the
                   same law), all epochs per call, on fewer points (they cost far more).
 Then: the radius integrals by region of l (ring and disk routes, a 100-knot map); a limb-darkened
-light curve side by side with VBMicrolensing; cost against len(l) and the fixed per-call overhead;
+light curve side by side with VBMicrolensing; integrated_law_heyrovsky_magnification for five
+limb-darkening laws beside the built-in law, by region of l, and a quadratic-law light curve beside
+VBMicrolensing's ESPLMagDark with the same law; cost against len(l) and the fixed per-call overhead;
 cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
 against linear scaling).
 Usage: python benchmarks/bench.py [--quick]
@@ -233,6 +235,8 @@ def main():
 
     regions(repeats, scale)
     light_curve(repeats)
+    law_regions(repeats, scale)
+    law_light_curve(repeats)
 
     print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
     for n in (1, 10, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
@@ -313,6 +317,69 @@ def light_curve(repeats):
     diff = np.max(np.abs(np.asarray(engine.ESPLLightCurve(params, list(t))[0]) - want) / want)
     print(f"  {'VBMicrolensing ESPLLightCurve (array)':<52}{theirs / len(t) * 1e6:>14.3f}{theirs / ours:>11.2f}  "
           f"{diff:.1e}")
+
+
+# The laws as integrated_law_heyrovsky_magnification takes them: name, (powers, weights).
+QUADRATIC = (0.4, 0.25)  # a (of 1 - mu), b (of (1 - mu)^2)
+LAWS = [
+    ("linear c = 0.6", ((0.0, 1.0), (0.4, 0.6))),
+    ("quadratic a = 0.4, b = 0.25", ((0.0, 1.0, 2.0), (1 - 0.4 - 0.25, 0.4 + 2 * 0.25, -0.25))),
+    ("square-root c = 0.1, d = 0.6", ((0.0, 1.0, 0.5), (1 - 0.1 - 0.6, 0.1, 0.6))),
+    ("power-2 c = 0.7, alpha = 0.8", ((0.0, 0.8), (1 - 0.7, 0.7))),
+    ("four-coefficient 0.5, 0.3, -0.2, 0.1", ((0.0, 0.5, 1.0, 1.5, 2.0), (0.3, 0.5, 0.3, -0.2, 0.1))),
+]
+
+
+def law_regions(repeats, scale):
+    """integrated_law_heyrovsky_magnification per lens position for each law, and its ratio to the
+    built-in law (integrated_heyrovsky_magnification) on the same positions, at rho = 0.05."""
+    print("\nAny-law function (integrated_law_heyrovsky_magnification) by region, rho = 0.05, random l in each")
+    print("range (numpy input); us per position, and x the built-in law (integrated_heyrovsky_magnification):")
+    rng = np.random.default_rng(11)
+    n = 2000 // scale
+    ranges = ((0.0, 1.0), (1.0, 3.0), (3.0, 1e3))
+    samples = [rng.uniform(lo, hi, n) for lo, hi in ranges]
+    head = f"  {'law':<40}" + "".join(f"{f'l {lo:g}-{hi:g}':>14}{'x built-in':>11}" for lo, hi in ranges)
+    print(head)
+    builtin = [best_time(lambda: velmora.integrated_heyrovsky_magnification(l, 1.0, 0.05), repeats) / n * 1e6
+               for l in samples]
+    print(f"  {'built-in law (integrated_heyrovsky)':<40}" + "".join(f"{f'{t:.3f} us':>14}{'1.00':>11}" for t in builtin))
+    for name, (powers, weights) in LAWS:
+        cells = []
+        for l, base in zip(samples, builtin):
+            t = best_time(lambda: velmora.integrated_law_heyrovsky_magnification(l, 1.0, 0.05, powers, weights),
+                          repeats) / n * 1e6
+            cells.append(f"{f'{t:.3f} us':>14}{t / base:>11.2f}")
+        print(f"  {name:<40}" + "".join(cells))
+
+
+def law_light_curve(repeats):
+    """A quadratic-law light curve: 2000 epochs over t0 +- 40 d, tE = 20 d, u0 = rho/2, rho = 0.05,
+    velmora's any-law function beside VBMicrolensing's ESPLMagDark (LDquadratic, a1 = a, a2 = b,
+    RelTol = 1e-4; benchmarks/validate.py identifies that mapping)."""
+    rho, u0, t_e = 0.05, 0.025, 20.0
+    t = np.linspace(-2 * t_e, 2 * t_e, 2000)
+    l = np.hypot(u0, t / t_e) / rho
+    powers, weights = LAWS[1][1]
+    ours = best_time(lambda: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, powers, weights), repeats)
+    print(f"\nQuadratic-law light curve (a = {QUADRATIC[0]:g}, b = {QUADRATIC[1]:g}): {len(t)} epochs over t0 +- 40 d, "
+          f"tE = {t_e:g} d, u0 = rho/2, rho = {rho:g}")
+    print(f"  {'code':<52}{'us per epoch':>14}{'x velmora':>11}  largest difference from velmora")
+    print(f"  {'velmora integrated_law_heyrovsky_magnification':<52}{ours / len(t) * 1e6:>14.3f}{1.0:>11.2f}  -")
+    if VBMicrolensing is None:
+        print("  (VBMicrolensing not installed: the bench extra brings it)")
+        return
+    engine = VBMicrolensing.VBMicrolensing()
+    engine.SetLDprofile(engine.LDquadratic)
+    engine.a1, engine.a2 = QUADRATIC
+    engine.RelTol = 1e-4
+    us = (l * rho).tolist()
+    call = lambda: [engine.ESPLMagDark(u, rho) for u in us]
+    theirs = best_time(call, max(repeats // 2, 1))
+    want = np.asarray(velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, powers, weights))
+    diff = np.max(np.abs(np.asarray(call()) - want) / want)
+    name = "VBMicrolensing ESPLMagDark LDquadratic, RelTol = 1e-4"
+    print(f"  {name:<52}{theirs / len(t) * 1e6:>14.3f}{theirs / ours:>11.2f}  {diff:.1e}")
 
 
 if __name__ == "__main__":

@@ -18,6 +18,14 @@ absolute accuracy goal Tol, run at 1e-3 and at 1e-6 times the point-lens magnifi
 lens-source distance is u = l·rho Einstein radii.
 A method that raises or returns NaN at a point is counted and listed, not plotted.
 
+Two more laws, quadratic I = 1 - a(1 - mu) - b(1 - mu)^2 and square-root I = 1 - c(1 - mu) - d(1 - sqrt mu),
+mu = sqrt(1 - r^2): velmora's integrated_law_heyrovsky_magnification against VBMicrolensing's ESPLMagDark
+(SetLDprofile(LDquadratic) and LDsquareroot, RelTol = 1e-4), at the points of tests/data/power_integrals.json
+with rho <= 1 (--quick: rho = 0.05), whose stored 20-digit integrals J_p of the ring magnification times
+mu^p give each law's reference, sum w_j J_pj / sum w_j 2 pi/(p_j + 2). VBMicrolensing's coefficients are
+first identified by experiment: each candidate mapping of (a1, a2) is compared with velmora at three lens
+positions (RelTol = 1e-6, Tol = 1e-8), and the tables use the one that fits (the others are off by far more than the peer's 1e-4).
+
 Needs the peers extra: python -m pip install '.[peers]'   (MulensModel, VBMicrolensing, mpmath,
 numpy, matplotlib). Usage: python benchmarks/validate.py [--quick] [--out DIR] [--table]   (about a minute; the
 plot goes to a folder in the system's temporary directory unless --out names one; --table prints the
@@ -54,6 +62,8 @@ REGIONS = {  # lens positions l = u/rho, in source radii
     "far": [100.0, 1e3, 1e4],  # only where u = l·rho <= 10
 }
 DIGITS = 30
+QUADRATIC = (0.4, 0.25)  # (a, b): the linear and the squared coefficient
+SQUARE_ROOT = (0.1, 0.6)  # (c, d): the linear and the square-root coefficient
 
 Outcome = Union[float, str]  # a value, or what went wrong
 
@@ -211,10 +221,11 @@ def cell(outcomes: list[Outcome]) -> str:
 def print_table(title: str, errors: Errors) -> None:
     print(f"\n{title}: largest |relative difference| to the reference per region"
           " (+ above it, - below, ± both; fail: raised or NaN)")
-    print(f"{'method':<38}" + "".join(f"{region:>20}" for region in REGIONS))
+    width = max(38, *(len(name) + 2 for name in errors))
+    print(f"{'method':<{width}}" + "".join(f"{region:>20}" for region in REGIONS))
     for name, by_point in errors.items():
         row = [cell([e for p, e in by_point.items() if p[0] == region]) for region in REGIONS]
-        print(f"{name:<38}" + "".join(f"{c:>20}" for c in row))
+        print(f"{name:<{width}}" + "".join(f"{c:>20}" for c in row))
     for name, by_point in errors.items():
         failures = [(p, e) for p, e in by_point.items() if isinstance(e, str)]
         if failures:
@@ -241,13 +252,139 @@ def markdown_table(title: str, errors: Errors) -> list[str]:
     return lines
 
 
-def print_markdown(points: list[Point], rhos: list[float], uniform: Errors, limb: Errors) -> None:
+def print_markdown(points: list[Point], rhos: list[float], uniform: Errors, limb: Errors,
+                   laws: tuple[list[str], list[Point], dict[str, Errors]]) -> None:
     versions = " and ".join(f"{name} {importlib.metadata.version(name)}" for name in ("MulensModel", "VBMicrolensing"))
     lines = [f"{len(points)} points, rho = {', '.join(f'{r:g}' for r in rhos)}; peers: {versions}; largest relative"
              " difference to the reference per region (+ above it, - below, ± both; fail: raised or NaN).", ""]
     lines += markdown_table("uniform disk", uniform) + [""]
     lines += markdown_table("limb-darkened disk, linear coefficient 0.6", limb)
-    print("\n".join(lines))
+    found, law_pts, law_errs = laws
+    lines += ["", f"VBMicrolensing's coefficients, identified first: each candidate (a1, a2), largest relative difference"
+              f" to velmora at l = {', '.join(f'{l:g}' for l in CONVENTION_POINTS)}, rho = 0.05 (RelTol = 1e-6, Tol = 1e-8; bold: the"
+              " one used below)", ""] + found
+    lines += ["", f"{len(law_pts)} points of tests/data/power_integrals.json, rho = "
+              f"{', '.join(f'{r:g}' for r in dict.fromkeys(p[2] for p in law_pts))}; the reference is their stored"
+              " 20-digit integrals combined for each law.", ""]
+    for law, title in law_titles().items():
+        lines += markdown_table(title, law_errs[law]) + [""]
+    print("\n".join(lines).rstrip("\n"))
+
+
+# ---------------------------------------------------------------------------------------------
+# Quadratic and square-root laws: velmora's any-law function and VBMicrolensing's LD profiles.
+
+def quadratic_law(a: float, b: float) -> tuple[tuple[float, ...], tuple[float, ...]]:
+    """1 - a(1 - mu) - b(1 - mu)^2 = (1 - a - b) + (a + 2b) mu - b mu^2, as (powers, weights)."""
+    return (0.0, 1.0, 2.0), (1 - a - b, a + 2 * b, -b)
+
+
+def square_root_law(c: float, d: float) -> tuple[tuple[float, ...], tuple[float, ...]]:
+    """1 - c(1 - mu) - d(1 - sqrt mu) = (1 - c - d) + c mu + d mu^(1/2), as (powers, weights)."""
+    return (0.0, 1.0, 0.5), (1 - c - d, c, d)
+
+
+def vbm_law(profile: str, a1: float, a2: float, rel_tol: float = 1e-4, tol: Union[float, None] = None) -> Method:
+    """ESPLMagDark with the named LD profile, a relative accuracy goal and (when given) an absolute one."""
+    vbm = VBMicrolensing.VBMicrolensing()
+
+    def one(u: float, rho: float) -> float:
+        vbm.SetLDprofile(getattr(vbm, profile))
+        vbm.a1, vbm.a2 = a1, a2
+        vbm.RelTol = rel_tol
+        if tol is not None:
+            vbm.Tol = tol
+        return float(vbm.ESPLMagDark(u, rho))
+
+    return lambda rho, ls: per_point(lambda u: one(u, rho), [l * rho for l in ls])
+
+
+def law_method(powers: tuple[float, ...], weights: tuple[float, ...]) -> Method:
+    return lambda rho, ls: list(velmora.integrated_law_heyrovsky_magnification(ls, 1.0, rho, powers, weights))
+
+
+# (law, VBMicrolensing profile, {candidate: ((a1, a2) given to VBMicrolensing, the velmora law it would be)})
+CONVENTION_POINTS = (0.5, 0.9, 2.0)  # lens positions l at rho = 0.05 where the candidates are told apart
+
+
+def candidates() -> list[tuple[str, str, dict[str, tuple[tuple[float, float], tuple]]]]:
+    a, b = QUADRATIC
+    c, d = SQUARE_ROOT
+    return [
+        ("quadratic", "LDquadratic", {
+            "a1 = a (of 1 - mu), a2 = b (of (1 - mu)^2)": ((a, b), quadratic_law(a, b)),
+            "a1 = b, a2 = a": ((b, a), quadratic_law(a, b)),
+            "a1 = a, a2 ignored (linear law)": ((a, b), ((0.0, 1.0), (1 - a, a))),
+        }),
+        ("square-root", "LDsquareroot", {
+            "a1 = c (of 1 - mu), a2 = d (of 1 - sqrt mu)": ((c, d), square_root_law(c, d)),
+            "a1 = d, a2 = c": ((d, c), square_root_law(c, d)),
+            "a1 = c, a2 ignored (linear law)": ((c, d), ((0.0, 1.0), (1 - c, c))),
+        }),
+    ]
+
+
+def conventions() -> tuple[list[str], dict[str, tuple[float, float]]]:
+    """Lines stating each candidate's largest relative difference to velmora, and the (a1, a2) of the
+    candidate that fits best, per law."""
+    rho, lines, chosen = 0.05, [], {}
+    ls = list(CONVENTION_POINTS)
+    for law, profile, options in candidates():
+        fits = {}
+        for text, (coefficients, (powers, weights)) in options.items():
+            theirs = vbm_law(profile, *coefficients, rel_tol=1e-6, tol=1e-8)(rho, ls)
+            ours = law_method(powers, weights)(rho, ls)
+            fits[text] = max(abs(t / o - 1) if not isinstance(t, str) else math.inf for t, o in zip(theirs, ours))
+        best = min(fits, key=fits.get)
+        chosen[law] = options[best][0]
+        lines.append(f"- {law} (`{profile}`): " + "; ".join(
+            f"{'**' + text + '**' if text == best else text}: {fit:.1e}" for text, fit in fits.items()))
+    return lines, chosen
+
+
+def law_points(quick: bool) -> tuple[list[Point], dict[Point, dict[float, mp.mpf]]]:
+    """(region, l, rho) of the stored power integrals with rho <= 1 (0.05 only when quick), and their J_p."""
+    import sys
+    sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tests"))
+    from _references import load_data  # the tests' stored mpmath integrals
+
+    _, _, rows = load_data("power_integrals.json")
+    stored: dict[tuple[float, float], dict[float, mp.mpf]] = {}
+    for row in rows:
+        stored.setdefault((row["l"], row["rho"]), {})[row["p"]] = row["value"]
+    needed = {0.0, 0.5, 1.0, 2.0}
+    points, integrals = [], {}
+    for (l, rho), js in sorted(stored.items(), key=lambda item: (item[0][1], item[0][0])):
+        if not needed <= set(js) or rho > 1 or (quick and rho != 0.05):
+            continue
+        region = ("limb" if abs(l - 1) <= 1e-3 else "inside" if l < 1 else "far" if l >= 100 else "outside")
+        points.append((region, l, rho))
+        integrals[(region, l, rho)] = js
+    return points, integrals
+
+
+def law_reference(js: dict[float, mp.mpf], powers: tuple[float, ...], weights: tuple[float, ...]) -> mp.mpf:
+    with mp.workdps(40):
+        return (sum(mp.mpf(w) * js[p] for p, w in zip(powers, weights))
+                / sum(mp.mpf(w) * 2 * mp.pi / (mp.mpf(p) + 2) for p, w in zip(powers, weights)))
+
+
+def law_errors(quick: bool, chosen: dict[str, tuple[float, float]]) -> tuple[list[Point], dict[str, Errors]]:
+    points, integrals = law_points(quick)
+    out = {}
+    for law, (powers, weights), profile in (("quadratic", quadratic_law(*QUADRATIC), "LDquadratic"),
+                                            ("square-root", square_root_law(*SQUARE_ROOT), "LDsquareroot")):
+        refs = {p: law_reference(integrals[p], powers, weights) for p in points}
+        methods = {"velmora integrated_law_heyrovsky": law_method(powers, weights),
+                   f"VBMicrolensing ESPLMagDark {profile} RelTol=1e-4": vbm_law(profile, *chosen[law])}
+        out[law] = relative_errors(methods, points, refs)
+    return points, out
+
+
+def law_titles() -> dict[str, str]:
+    return {"quadratic": f"quadratic law, a = {QUADRATIC[0]:g}, b = {QUADRATIC[1]:g}",
+            "square-root": f"square-root law, c = {SQUARE_ROOT[0]:g}, d = {SQUARE_ROOT[1]:g}"}
+
 
 
 def plot(folder: pathlib.Path, uniform: Errors, limb: Errors) -> pathlib.Path:
@@ -302,14 +439,22 @@ def main() -> None:
     refs = {p: reference(p[1], p[2]) for p in points}
     uniform = relative_errors(UNIFORM, points, {p: r[0] for p, r in refs.items()})
     limb = relative_errors(LIMB, points, {p: r[1] for p, r in refs.items()})
+    found, chosen = conventions()
+    law_pts, law_errs = law_errors(args.quick, chosen)
     if args.table:
-        print_markdown(points, rhos, uniform, limb)
+        print_markdown(points, rhos, uniform, limb, (found, law_pts, law_errs))
         return
     print(f"{len(points)} points: rho in {rhos}; regions by u/rho: "
           + "; ".join(f"{region} {ls[0]:g}..{ls[-1]:g}" for region, ls in REGIONS.items())
           + " (far: only u <= 10)")
     print_table("uniform disk", uniform)
     print_table("limb-darkened disk, linear coefficient 0.6", limb)
+    print(f"\nVBMicrolensing's coefficients: each candidate's largest relative difference to velmora at "
+          f"l = {CONVENTION_POINTS}, rho = 0.05, RelTol = 1e-6, Tol = 1e-8 (** the one used)")
+    print("\n".join(found))
+    print(f"\n{len(law_pts)} stored points of tests/data/power_integrals.json, rho <= 1:")
+    for law, title in law_titles().items():
+        print_table(title, law_errs[law])
     args.out.mkdir(parents=True, exist_ok=True)
     print(f"\nwrote {plot(args.out, uniform, limb)} ({time.perf_counter() - start:.0f} s)")
 
