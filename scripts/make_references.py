@@ -186,37 +186,37 @@ def _compute(job):
         return mp.nstr(RECOMPUTE[kind](row, tables), 25, strip_zeros=False)
 
 
-def _stored(name, spec):
+def _stored(name, recipe):
     """{inputs: stored value} of the file as it is (empty if there is none)."""
     path = DATA / name
     if not path.exists():
         return {}
     data = json.loads(path.read_text())
-    return {tuple(entry[:-1]): entry[-1] for entry in data["rows"]} if data["columns"] == spec["columns"] else {}
+    return {tuple(entry[:-1]): entry[-1] for entry in data["rows"]} if data["columns"] == recipe["columns"] else {}
 
 
-def write(name, spec, jobs, keep=False):
-    tables = {k: (list(bl), list(bf)) for k, (bl, bf) in spec["tables"]().items()}
-    rows = spec["rows"]()
+def write(name, recipe, jobs, keep=False):
+    tables = {k: (list(bl), list(bf)) for k, (bl, bf) in recipe["tables"]().items()}
+    rows = recipe["rows"]()
     start = time.perf_counter()
     # With keep, rows whose inputs are stored already keep their value (the same inputs give the same
     # value; tests/test_reference_data.py recomputes a sample of every row each run).
-    stored = _stored(name, spec) if keep and not spec["tables"]() else {}
-    key = lambda row: tuple(row[c] for c in spec["columns"][:-1])
+    stored = _stored(name, recipe) if keep and not recipe["tables"]() else {}
+    key = lambda row: tuple(row[c] for c in recipe["columns"][:-1])
     todo = [row for row in rows if key(row) not in stored]
     with multiprocessing.Pool(jobs) as pool:
-        fresh = pool.map(_compute, [(spec["kind"], row, tables) for row in todo], chunksize=1)
+        fresh = pool.map(_compute, [(recipe["kind"], row, tables) for row in todo], chunksize=1)
     stored.update({key(row): v for row, v in zip(todo, fresh)})
     values = [stored[key(row)] for row in rows]
     out = {
         "generator": "python scripts/make_references.py",
-        "kind": spec["kind"],
-        "method": spec["method"],
-        "precision": spec["precision"],
-        "tolerance": spec["tolerance"],  # how closely a recomputation must reproduce a stored value
+        "kind": recipe["kind"],
+        "method": recipe["method"],
+        "precision": recipe["precision"],
+        "tolerance": recipe["tolerance"],  # how closely a recomputation must reproduce a stored value
         "tables": {k: {"bl": bl, "bf": bf} for k, (bl, bf) in tables.items()},
-        "columns": spec["columns"],
-        "rows": [[row[c] for c in spec["columns"][:-1]] + [v] for row, v in zip(rows, values)],
+        "columns": recipe["columns"],
+        "rows": [[row[c] for c in recipe["columns"][:-1]] + [v] for row, v in zip(rows, values)],
     }
     if not out["tables"]:
         del out["tables"]
