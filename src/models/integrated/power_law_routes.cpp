@@ -55,6 +55,11 @@ constexpr double kPeakWidths = 2.0;
 // Σ_j w_j (1 − v)^((p_j − 1)/2) then has degree 4 at most); higher ones go to the t rule.
 constexpr double kMostOddPower = 9.0;
 
+// The rule in c = μ outside the source takes integer powers up to this one: the polynomial
+// Σ_j w_j c^(p_j + 1) grows like ρ^(p+1) on the Bernstein ellipse ρ, which the raised aim for
+// p > 2 (pole_order_extra) covers up to here (measured against mpmath); higher ones go to the t rule.
+constexpr double kMostMuPower = 8.0;
+
 using constants::kPi;
 using constants::kTwoPi;
 
@@ -74,6 +79,18 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
                 return AtRadius{std::sqrt(v), 1.0, law.odd_polynomial(1.0 - v)};
             }}, gauss_jacobi::kHalf, in_v.span(), rule);
         if (!std::isnan(root)) return root;
+    }
+    // Outside the source a law of integer powers is ∫₀¹ 2πc·Σ_j w_j c^p_j·A(l, √(1 − c²)) dc in
+    // c = μ (2πr dr = −2πc dc): a polynomial times A, which is analytic in c wherever it is in r²
+    // (singular_in_mu). One Gauss rule then takes even and odd powers alike, where the rule in v
+    // takes only odd ones and the t rule pays for its poles at ±i; just outside the limb the lens
+    // at c = i√(l² − 1) is farther from the interval, relative to it, than its images in v or t.
+    if (l > 1.0 && law.all_integer() && law.max_power() <= kMostMuPower) {
+        const RadiusIntegrand in_mu{RingMagnification{l, re, rstar}, [&law](double c) {
+            const double r = std::sqrt((1.0 - c) * (1.0 + c));
+            return AtRadius{r, kTwoPi * c, law.varying(c, r)};
+        }};
+        return graded_gauss(in_mu, 0.0, 1.0, singular_in_mu(l, eps).span(), SingularEnd::none, rule);
     }
     const RadiusIntegrand g{RingMagnification{l, re, rstar}, [&law](double t) {
         const HalfAngle h = half_angle(t);

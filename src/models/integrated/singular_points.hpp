@@ -92,4 +92,17 @@ inline SingularPoints singular_in_v(double l, double eps) {
     return s;
 }
 
+// The variable c = μ = √(1 − r²) for a lens outside the disk (l > 1): r² = 1 − c², and the
+// integrands, even in r, are analytic in c wherever they are in r² (c = 1, the centre, included).
+// Each point z of singular_in_v sits at c = ±√(1 − z); both signs are kept, since [0, 1] is not
+// symmetric about 0. For z = l² the pair is ±i√(l² − 1), conjugates: one is enough.
+inline SingularPoints singular_in_mu(double l, double eps) {
+    SingularPoints s;
+    const std::complex<double> shifted(l, 2.0 * eps);
+    s.add(std::sqrt(std::complex<double>((1.0 - l) * (1.0 + l), 0.0)));  // 1 − l² without cancellation
+    const std::complex<double> c = std::sqrt(1.0 - shifted * shifted);
+    s.add(c), s.add(-c);
+    return s;
+}
+
 }  // namespace velmora::integrated
