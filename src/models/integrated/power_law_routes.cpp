@@ -92,6 +92,23 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
         }};
         return graded_gauss(in_mu, 0.0, 1.0, singular_in_mu(l, eps).span(), SingularEnd::none, rule);
     }
+    // Half-integer powers too (square-root, four-coefficient laws): c^(p+1) has a branch point at
+    // the limb c = 0, which c = σ² removes: 2πc^(p+1) dc = 4πσ^(2p+3) dσ, a polynomial. Each point c
+    // of singular_in_mu sits at σ = ±√c.
+    if (l > 1.0 && law.all_half_integer() && law.max_power() <= kMostMuPower) {
+        const RadiusIntegrand in_sigma{RingMagnification{l, re, rstar}, [&law](double sigma) {
+            const double c = sigma * sigma;
+            const double r = std::sqrt((1.0 - c) * (1.0 + c));
+            return AtRadius{r, (4.0 * kPi) * (c * sigma), law.varying(c, r)};
+        }};
+        const SingularPoints in_c = singular_in_mu(l, eps);
+        SingularPoints in_s;
+        for (const std::complex<double>& z : in_c.span()) {
+            const std::complex<double> root = std::sqrt(z);
+            in_s.add(root), in_s.add(-root);
+        }
+        return graded_gauss(in_sigma, 0.0, 1.0, in_s.span(), SingularEnd::none, rule);
+    }
     const RadiusIntegrand g{RingMagnification{l, re, rstar}, [&law](double t) {
         const HalfAngle h = half_angle(t);
         return AtRadius{h.r, kTwoPi * h.r, (h.sin * law.varying(h.sin, h.r)) * (2.0 * h.q)};
