@@ -92,6 +92,17 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
         }};
         return graded_gauss(in_mu, 0.0, 1.0, singular_in_mu(l, eps).span(), SingularEnd::none, rule);
     }
+    // Any other power (the power-2 law's α): c^(p+1) keeps a branch point at the limb c = 0, which
+    // the panel there takes by its map c = w·s⁶ (c^(p+1) dc becomes s^(6p+11) ds, smooth enough).
+    if (l > 1.0 && !law.all_half_integer() && law.max_power() <= kMostMuPower) {
+        const RadiusIntegrand in_mu{RingMagnification{l, re, rstar}, [&law](double c) {
+            const double r = std::sqrt((1.0 - c) * (1.0 + c));
+            return AtRadius{r, kTwoPi * c, law.varying(c, r)};
+        }};
+        SingularPoints points = singular_in_mu(l, eps);
+        points.add(0.0);
+        return graded_gauss(in_mu, 0.0, 1.0, points.span(), SingularEnd::start, rule);
+    }
     // Half-integer powers too (square-root, four-coefficient laws): c^(p+1) has a branch point at
     // the limb c = 0, which c = σ² removes: 2πc^(p+1) dc = 4πσ^(2p+3) dσ, a polynomial. Each point c
     // of singular_in_mu sits at σ = ±√c.
