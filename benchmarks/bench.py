@@ -380,6 +380,18 @@ def law_light_curve(repeats):
     diff = np.max(np.abs(np.asarray(call()) - want) / want)
     name = "VBMicrolensing ESPLMagDark LDquadratic, RelTol = 1e-4"
     print(f"  {name:<52}{theirs / len(t) * 1e6:>14.3f}{theirs / ours:>11.2f}  {diff:.1e}")
+    # The same curve for other source sizes: velmora's cost is that of the epochs inside the source
+    # (about 2 us each at rho = 0.05) and next to it, VBMicrolensing's mostly per call.
+    print("  the same light curve (u0 = rho/2) for other rho: us per epoch, and velmora's time over VBMicrolensing's")
+    print(f"  {'rho':>8}{'inside':>9}{'velmora':>10}{'VBM':>10}{'velmora/VBM':>13}")
+    for other in (0.005, 0.01, 0.02, 0.05, 0.1):
+        lo = np.hypot(other / 2, t / t_e) / other
+        ours_o = best_time(lambda: velmora.integrated_law_heyrovsky_magnification(lo, 1.0, other, powers, weights),
+                           repeats)
+        us_o = (lo * other).tolist()
+        theirs_o = best_time(lambda: [engine.ESPLMagDark(u, other) for u in us_o], max(repeats // 2, 1))
+        print(f"  {other:>8g}{np.mean(lo < 1):>9.1%}{ours_o / len(t) * 1e6:>10.3f}{theirs_o / len(t) * 1e6:>10.3f}"
+              f"{ours_o / theirs_o:>13.2f}")
 
 
 if __name__ == "__main__":
