@@ -99,6 +99,30 @@ double series(double s, double y, const double* weights) {
     return sum;
 }
 
+#if VELMORA_LANES
+// The same in lanes, each lane a lens position with its own weights: a lane that needs fewer terms
+// than the chunk's most has weight 0 for the others, which adds exact zeros innermost, so every
+// lane gets its own series bit for bit (y·(0·Q + 0) = 0 with Q finite, and then y·(w·Q + 0) is
+// the first step of the shorter series, whose sum starts at 0).
+template <std::size_t K, class V>
+[[gnu::always_inline]] inline V horner_lanes(V x) {
+    const std::span<const double> q = kQ[K];
+    constexpr std::size_t size = std::size(kQ[K]);
+    V acc = lanes::broadcast(q[0], x);
+    for (std::size_t i = 1; i < size; ++i) acc = acc * x + q[i];
+    return acc;
+}
+
+template <std::size_t Terms, class V>
+[[gnu::always_inline]] inline V series_lanes(V s, V y, const V* weights) {
+    V sum = lanes::broadcast(0.0, s);
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((sum = y * (weights[Terms - 1 - I] * horner_lanes<Terms - 1 - I>(s) + sum)), ...);
+    }(std::make_index_sequence<Terms>{});
+    return sum;
+}
+#endif
+
 using Series = double (*)(double, double, const double*);
 constexpr Series kSeries[] = {nullptr, series<1>, series<2>, series<3>, series<4>,  series<5>, series<6>,
                               series<7>, series<8>, series<9>, series<10>, series<11>, series<12>};
@@ -153,6 +177,71 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
     // The closed form is odd in ρ (a negative source radius, outside the physical domain, gives
     // −W(|ρ|)); the series is even, so it takes the sign of ρ to agree with it.
     return std::copysign(point * w_over_a, rho);
+}
+
+#if VELMORA_LANES
+namespace {
+
+// far_field() for n positions in chunks of the vector's width, the last one padded; each step is
+// the scalar one in every lane.
+template <class V>
+[[gnu::always_inline]] inline void far_fields_in_lanes(const double* l, std::size_t n, double rho, const double* weights,
+                                                      double* out) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        const V lv = lanes::load<V>(l + i, count);
+        std::size_t most = 0;
+        std::array<V, UniformDisk::kFarFieldTerms> w;
+        for (int j = 0; j < lanes::kWidth<V>; ++j) {
+            const std::size_t terms = terms_at(lv[j]);
+            most = std::max(most, terms);
+            for (std::size_t k = 0; k < UniformDisk::kFarFieldTerms; ++k) w[k][j] = k < terms ? weights[k] : 0.0;
+        }
+        const V u = lv * rho;
+        const V w2 = u * u;
+        const V s = 4.0 / (w2 + 4.0);
+        const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w2 / (w2 + 4.0)));
+        const V y = 1.0 / (lv * lv);
+        V sum;
+        switch (most) {
+#define VELMORA_SERIES_CASE(T) \
+    case T:                    \
+        sum = series_lanes<T>(s, y, w.data()); \
+        break;
+            VELMORA_SERIES_CASE(1) VELMORA_SERIES_CASE(2) VELMORA_SERIES_CASE(3) VELMORA_SERIES_CASE(4)
+            VELMORA_SERIES_CASE(5) VELMORA_SERIES_CASE(6) VELMORA_SERIES_CASE(7) VELMORA_SERIES_CASE(8)
+            VELMORA_SERIES_CASE(9) VELMORA_SERIES_CASE(10) VELMORA_SERIES_CASE(11)
+#undef VELMORA_SERIES_CASE
+        default:
+            sum = series_lanes<UniformDisk::kFarFieldTerms>(s, y, w.data());
+            break;
+        }
+        const V w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * sum;
+        const V a = lanes::vabs(point * w_over_a);
+        lanes::store(std::signbit(rho) ? -a : a, out + i, count);  // copysign(·, ρ) lane by lane
+    }
+}
+
+VELMORA_AVX void far_fields_avx(const double* l, std::size_t n, double rho, const double* weights, double* out) {
+    far_fields_in_lanes<lanes::Lanes4>(l, n, rho, weights, out);
+}
+
+void far_fields_sse2(const double* l, std::size_t n, double rho, const double* weights, double* out) {
+    far_fields_in_lanes<lanes::Lanes2>(l, n, rho, weights, out);
+}
+
+}  // namespace
+#endif
+
+void UniformDisk::far_fields(std::span<const double> l, double rho, std::span<const double, kFarFieldTerms> weights,
+                             std::span<double> out) {
+#if VELMORA_LANES
+    if (lanes::has_avx()) return far_fields_avx(l.data(), l.size(), rho, weights.data(), out.data());
+    return far_fields_sse2(l.data(), l.size(), rho, weights.data(), out.data());
+#else
+    for (std::size_t i = 0; i < l.size(); ++i) out[i] = far_field(l[i], rho, weights);
+#endif
 }
 
 // A disk is a physical source when ρ > 0 and l ≥ 0.

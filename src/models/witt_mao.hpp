@@ -39,6 +39,9 @@ public:
     // k + 1 = 13; the law's are below 1), and falls like l^-26: below 1e-16 at l = 4 for any P ≥ 0.
     static constexpr std::size_t kFarFieldTerms = far_field_series::kFarFieldTerms;
     static double far_field(double l, double rho, std::span<const double, kFarFieldTerms> weights);
+    // far_field at every element of l (each from kFarField's 3 on), bit for bit, several at a time.
+    static void far_fields(std::span<const double> l, double rho, std::span<const double, kFarFieldTerms> weights,
+                           std::span<double> out);
 
 private:
     // The lens on the limb, a magnification of 1 to double precision, the far-field series, or
@@ -59,6 +62,16 @@ struct ProfileFarField {
     double mu0_over_norm;
 
     double value(double l, double rho) const { return mu0_over_norm * UniformDisk::far_field(l, rho, weights); }
+
+    // value() at l[i] for every index i in `at`, written to out[i]: the positions a route left to
+    // the far field, taken together after its loop.
+    void values_at(const std::vector<double>& l, double rho, std::span<const std::size_t> at,
+                   std::vector<double>& out) const {
+        std::vector<double> ls(at.size()), values(at.size());
+        for (std::size_t k = 0; k < at.size(); ++k) ls[k] = l[at[k]];
+        UniformDisk::far_fields(ls, rho, weights, values);
+        for (std::size_t k = 0; k < at.size(); ++k) out[at[k]] = mu0_over_norm * values[k];
+    }
 };
 
 // One magnification per element of l, in order; the first kernel error ends the call.

@@ -104,12 +104,15 @@ template <class At>
 CalcResult<std::vector<double>> over_positions(const std::vector<double>& l, double rho, At&& at) {
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         const bool far = li >= kLawFarField;
         if (interrupt::poll(far ? 1 : 100)) return interrupt::stopped();
-        out.push_back(far ? Law::kFarField.value(li, rho) : at(li, i));
+        if (far) far_at.push_back(i);
+        out.push_back(far ? NAN : at(li, i));
     }
+    Law::kFarField.values_at(l, rho, far_at, out);
     return out;
 }
 

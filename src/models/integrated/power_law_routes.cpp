@@ -185,11 +185,13 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
     const std::int32_t work = 100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20));
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (const double li : l) {
         const bool far = li >= law.far_from();
         if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
         if (far) {
-            out.push_back(law.far_field().value(li, rho));
+            far_at.push_back(out.size());
+            out.push_back(NAN);
             continue;
         }
         // The uniform part without the disk function's checks: the ring route raises no kernel error.
@@ -197,6 +199,7 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
         const double varying = law.uniform_only() ? 0.0 : varying_part(law, li, re, rstar, raised);
         out.push_back((uniform + varying) / law.normaliser());
     }
+    law.far_field().values_at(l, rho, far_at, out);
     return floored(std::move(out), l, rho, law.nonnegative(), floor);
 }
 

@@ -157,16 +157,19 @@ CalcResult<std::vector<double>> over_positions(const std::vector<double>& l, dou
     points.reserve(kinks.size() + 3);
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (const double li : l) {
         if (far && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
-            out.push_back(far->value(li, rho));
+            far_at.push_back(out.size());
+            out.push_back(NAN);
             continue;
         }
         split_points(kinks, li, points);
         if (interrupt::poll(position_work(points))) return interrupt::stopped();
         out.push_back(at(map, li, points) / *norm);
     }
+    if (far) far->values_at(l, rho, far_at, out);
     return floored(std::move(out), l, rho, nonnegative, floor);
 }
 
