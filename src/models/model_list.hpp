@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <tuple>
 
+#include "models/centroid.hpp"
 #include "models/flux_map.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated.hpp"
@@ -50,6 +51,7 @@ inline constexpr std::tuple kModels{
                                                      "bl", "bf"),
     model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
                                                   "powers", "weights"),
+    model<witt_mao_centroid_shift>("witt_mao_centroid_shift", "l", "re", "rstar"),
 };
 
 }  // namespace velmora::models
