@@ -13,7 +13,8 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
   subset of the points, other powers, from which every law Σ w_j μ^p_j follows;
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
-- peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6).
+- peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
+- disk_centroid_shifts.json: the astrometric centroid shift of a uniform disk.
 """
 import argparse
 import json
@@ -151,6 +152,18 @@ def peaked_rows():
     return [{"l": l, "rho": rho, "p": p} for p in (100.0, 1e6) for l, rho in PEAKED_POINTS]
 
 
+# disk_centroid_shifts.json: the uniform disk's centroid shift from rho 1e-6 to 1e4: near the centre,
+# inside, both sides of the limb within 1e-12 and 1e-9 (the shift changes sign on the limb), both
+# sides of the far-field switch at l = 16, and far out to l = 1e8. (l = 0 and l = 1, where the shift
+# is 0, are tested without a stored value.)
+CENTROID_RHOS = (1e-6, 1e-3, 0.05, 0.5, 1.0, 10.0, 100.0, 1e4)
+CENTROID_LS = (1e-3, 0.3, 0.9, 1 - 1e-9, 1 - 1e-12, 1 + 1e-12, 1 + 1e-9, 1.5, 3.0, 15.9, 16.0, 100.0, 1e4, 1e8)
+
+
+def centroid_rows():
+    return [{"l": l, "rho": rho} for rho in CENTROID_RHOS for l in CENTROID_LS]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -176,6 +189,12 @@ FILES = {
         method="the magnification of μ^p alone: as power_integrals.json, split also at multiples of the peak's "
                "width 1/√p, at 30 digits (μ^p multiplies the relative error of μ by p), over N = 2π/(p + 2)",
         precision="30 digits (quadrature), 34 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-16),
+    "disk_centroid_shifts.json": dict(
+        kind="disk_centroid_shift", columns=["l", "rho", "value"], rows=centroid_rows, tables=dict,
+        method="N/M − u from two boundary integrals (divergence theorem: N = ρ∫h(s)cos θ dθ, h' = g, and "
+               "M = ρ∫Φ'(s)(ρ + u cos θ)/s dθ, ΔΦ = A) by mpmath tanh-sinh split at θ = π/2 and π",
+        precision="60 digits; stored to 25 significant digits",
         tolerance=1e-16),
 }
 

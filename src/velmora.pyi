@@ -24,6 +24,7 @@ __all__ = [
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
     "integrated_law_heyrovsky_magnification",
+    "witt_mao_centroid_shift",
 ]
 
 __version__: str
@@ -239,4 +240,31 @@ def integrated_law_heyrovsky_magnification(
         ValueError: ``powers`` and ``weights`` differ in length, ``powers`` is empty, a power is
             negative, NaN or infinite, a weight is not finite, or N is not positive (the message
             names the argument); nothing is computed then.
+    """
+
+def witt_mao_centroid_shift(l: _FloatSequence, re: float, rstar: float) -> list[float]:
+    """Astrometric centroid shift of a uniformly bright disk source lensed by a point mass.
+
+    The centroid of the light of all images of the source (the lens dark) minus the position of
+    the source centre, along the axis from the lens to the source centre, in Einstein radii:
+    positive away from the lens. Add u = l*rstar/re to get the centroid measured from the lens.
+    A source point at distance s from the lens has images whose magnification-weighted centroid is
+    (s^2 + 3)/sqrt(s^2 + 4) from the lens; the shift is the disk integral of that over the disk
+    integral of the magnification (``witt_mao_magnification`` times the disk's area), minus u. For
+    a point source it is u/(u^2 + 2); it is 0 with the lens at the centre and on the limb, where it
+    changes sign (inside the source the centroid moves toward the lens). In closed form with
+    complete elliptic integrals, a far-field series from l = 16.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        One shift per element of ``l``, in Einstein radii.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: as ``witt_mao_magnification``: "ellippi: m must be less than 1." for a lens
+            on the limb of a source of negative rstar/re (outside the physical domain).
     """

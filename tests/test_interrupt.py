@@ -34,7 +34,7 @@ def long_call(function):
 
 # Every vector function, by its name without "_magnification"; SETUP runs before the child says it is ready.
 LONG_CALLS = {f.name.removesuffix("_magnification"): long_call(f) for f in FUNCTIONS if f.returns_list}
-SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)"}
+SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)", "witt_mao_centroid_shift": "POSITIONS = np.full(30_000_000, 0.5)"}
 
 PRELUDE = """
     import os, signal, sys, time
