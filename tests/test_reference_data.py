@@ -80,3 +80,11 @@ def test_radius_integral_of_a_uniform_disk_is_the_closed_form():
     from _references import disk_mp
     for l, rho in [(0.3, 0.05), (2.0, 10.0)]:
         assert rel_err(radius_integral_mp(l, rho, lambda r: 1) / mp.pi, disk_mp(l, rho)) <= 1e-15, (l, rho)
+
+
+@pytest.mark.parametrize("l,rho", [(0.5, 0.05), (2.0, 1.0)])
+def test_centroid_reference_is_the_disk_integral(l, rho):
+    # The boundary integrals of the stored centroid shifts against the plain two-dimensional
+    # integral of their definition over the disk, at 15 digits.
+    from _references import disk_centroid_shift_2d, disk_centroid_shift_mp
+    assert rel_err(disk_centroid_shift_mp(l, rho, dps=30), disk_centroid_shift_2d(l, rho, dps=15), dps=15) <= 1e-13

@@ -15,6 +15,7 @@
 #include "numerics/ellip/cel.hpp"
 #include "numerics/ellip/legendre.hpp"
 #include "numerics/interp/linear.hpp"
+#include "models/centroid.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/integrated/testing.hpp"
 #include "models/witt_mao.hpp"
@@ -191,6 +192,19 @@ PyObject* py_sderivative(PyObject*, PyObject* args) {
 }
 
 PyObject* py_cbrt_eps(PyObject*, PyObject*) { return PyFloat_FromDouble(velmora::cbrt_eps()); }
+
+// The uniform disk's centroid shift by one form: 0 the closed form in doubles, 1 in double-double,
+// 2 the far-field series.
+PyObject* py_centroid_form(PyObject*, PyObject* args) {
+    double l, rho;
+    int form;
+    if (!PyArg_ParseTuple(args, "ddi", &l, &rho, &form)) return nullptr;
+    using velmora::UniformDiskCentroid;
+    const double v = form == 0   ? UniformDiskCentroid::closed_form(l, rho)
+                     : form == 1 ? UniformDiskCentroid::closed_form_extended(l, rho)
+                                 : UniformDiskCentroid::far_field(l, rho);
+    return PyFloat_FromDouble(v);
+}
 
 bool to_vector(PyObject* seq, std::vector<double>& out) {
     PyObject* fast = PySequence_Fast(seq, "expected a sequence");
@@ -479,6 +493,7 @@ PyMethodDef kMethods[] = {
     {"integrate", py_integrate, METH_VARARGS, nullptr},
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},
+    {"centroid_form", py_centroid_form, METH_VARARGS, nullptr},
     {"interp", py_interp, METH_VARARGS, nullptr},
     {"table_interp", py_table_interp, METH_VARARGS, nullptr},
     {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},
