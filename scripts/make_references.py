@@ -14,7 +14,9 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
 - peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
-- disk_centroid_shifts.json: the astrometric centroid shift of a uniform disk.
+- disk_centroid_shifts.json: the astrometric centroid shift of a uniform disk;
+- centroid_power_integrals.json: Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr, Z the ring's centroid-shift
+  numerator, from which with power_integrals.json every power law's shift follows.
 """
 import argparse
 import json
@@ -164,6 +166,24 @@ def centroid_rows():
     return [{"l": l, "rho": rho} for rho in CENTROID_RHOS for l in CENTROID_LS]
 
 
+# centroid_power_integrals.json: the powers of the linear, quadratic and square-root laws at points of
+# MORE_POWER_POINTS (which have J_p for them): rho from 1e-6 to 1e4, the centre, inside, both sides
+# of the limb within 1e-12, both sides of the far-field switch at 16 (the ring route runs to there),
+# and the law's own far-field switch at l = 3.
+CENTROID_POWERS = (0.0, 0.5, 1.0, 2.0)
+CENTROID_POWER_POINTS = [
+    (0.0, 1e-6), (1 + 1e-12, 1e-6), (0.3, 1e-5), (3.0, 1e-5), (0.9, 1e-3), (1.5, 1e-3),
+    (1e-4, 0.05), (0.3, 0.05), (0.5, 0.05), (1 - 1e-12, 0.05), (1.029, 0.05), (3.0, 0.05),
+    (0.9, 1.0), (1.1, 1.0), (1.5, 1.0), (0.0, 10.0), (1.0, 10.0), (1.001, 100.0), (2.0, 100.0),
+    (0.5, 1e3), (3.0, 1e3), (0.7, 1e4),
+]
+assert set(CENTROID_POWER_POINTS) <= set(MORE_POWER_POINTS) and set(CENTROID_POWERS) <= set(MORE_POWERS) | {0.0, 1.0}
+
+
+def centroid_power_rows():
+    return [{"l": l, "rho": rho, "p": p} for l, rho in CENTROID_POWER_POINTS for p in CENTROID_POWERS]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -196,6 +216,13 @@ FILES = {
                "M = ρ∫Φ'(s)(ρ + u cos θ)/s dθ, ΔΦ = A) by mpmath tanh-sinh split at θ = π/2 and π",
         precision="60 digits; stored to 25 significant digits",
         tolerance=1e-16),
+    "centroid_power_integrals.json": dict(
+        kind="centroid_power_integral", columns=["l", "rho", "p", "value"], rows=centroid_power_rows, tables=dict,
+        method="mpmath tanh-sinh quadrature of 2πr·Z(l, r)·μ^p over [0, 1] split as power_integrals.json; Z the "
+               "ring's centroid-shift numerator by tanh-sinh in the Legendre variable at 40 digits (checked against "
+               "the plain mean around the ring)",
+        precision=f"{INTEGRAL_DPS} digits (quadrature), 40 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-15),
 }
 
 

@@ -25,6 +25,7 @@ __all__ = [
     "discrete_flux_map_heyrovsky_magnification",
     "integrated_law_heyrovsky_magnification",
     "witt_mao_centroid_shift",
+    "integrated_law_heyrovsky_centroid_shift",
 ]
 
 __version__: str
@@ -267,4 +268,30 @@ def witt_mao_centroid_shift(l: _FloatSequence, re: float, rstar: float) -> list[
         TypeError: an argument is not a number / a sequence of numbers.
         RuntimeError: as ``witt_mao_magnification``: "ellippi: m must be less than 1." for a lens
             on the limb of a source of negative rstar/re (outside the physical domain).
+    """
+
+def integrated_law_heyrovsky_centroid_shift(
+    l: _FloatSequence, re: float, rstar: float, powers: _FloatSequence, weights: _FloatSequence
+) -> list[float]:
+    """Astrometric centroid shift of a disk source with a limb-darkening law given as a sum of powers of mu.
+
+    The shift as in ``witt_mao_centroid_shift`` (Einstein radii, along the lens-to-source axis,
+    positive away from the lens) for the brightness profile of
+    ``integrated_law_heyrovsky_magnification``: the radius integral of the ring's shift numerator
+    over that of the ring magnification, by the same rules; a series in the profile's moments from
+    l = 16.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        powers: the powers of mu, each >= 0 and finite (any real value, integer or not).
+        weights: the weight of each power, each finite, as many as ``powers`` (any scale).
+
+    Returns:
+        One shift per element of ``l``, in Einstein radii.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        ValueError: as ``integrated_law_heyrovsky_magnification`` for bad ``powers`` or ``weights``.
     """

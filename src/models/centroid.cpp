@@ -181,7 +181,7 @@ double UniformDiskCentroid::closed_form(double l, double rho) { return shift_clo
 
 double UniformDiskCentroid::closed_form_extended(double l, double rho) { return rounded(shift_closed<DoubleDouble>(l, rho)); }
 
-double UniformDiskCentroid::far_field(double l, double rho) {
+double centroid_far_field(double l, double rho, std::span<const double> weights, double magnification) {
     const double u = l * rho;
     const double y = 1.0 / (l * l);
     const double z = 4.0 / (u * u + 4.0);
@@ -190,11 +190,126 @@ double UniformDiskCentroid::far_field(double l, double rho) {
         const std::span<const double> q = kR[k];
         double acc = q[0];
         for (std::size_t i = 1; i < q.size(); ++i) acc = acc * z + q[i];
-        sum = y * (acc + sum);
+        sum = y * (weights[k] * acc + sum);
     }
     const double inv_root = u > constants::kHugeLength ? 1.0 / u : 1.0 / std::sqrt(u * u + 4.0);
-    return (1.0 + sum) * inv_root / UniformDisk::value(l, rho);
+    return (1.0 + sum) * inv_root / magnification;
 }
+
+double UniformDiskCentroid::far_field(double l, double rho) {
+    static constexpr double kOnes[kCentroidFarFieldTerms] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    return centroid_far_field(l, rho, kOnes, UniformDisk::value(l, rho));
+}
+
+namespace {
+
+// The ring's shift numerator Z = (1/2π)∮ [g(s)·x/s − u·A(s)] dθ over a ring of radius R (Einstein
+// radii) about the source centre, u the lens distance. In the variables of the disk's closed form
+// (above, with R for ρ) it is, exactly,
+//   Z = (1/(π(u + R)S⁵)) ∫₀^{π/2} (n₀ + n₁t + n₂t²)/P² dψ/Δ,
+//   n₀ = 2S⁴(Rσ + 3R + u),  n₁ = −4RS²(R⁴ + 2R³u + 2R²u² + 7R² + 2Ru³ + 10Ru + u⁴ + 3u² + 12),
+//   n₂ = 16R²u(R² + 3u² + 4)
+// (the 1/u of x − u = (s² − u² − R²)/(2u) + … divides out of every coefficient), and with the cel
+// derivatives of the disk, ∫(1 − t)²/P² = C + (1 + c)C', ∫t(1 − t)/P² = −C', ∫t²/P² = −E'.
+// Near the lens on the ring (m → 1) that is accurate to a few ulps; as m → 0 the t-moments of 1/Δ
+// tend to each other and the sum loses ~1/m. There the ring's numerator is taken as
+//   Z = u·[(1/2π)∮ dθ/(s√(s² + 4)) + R²·(1/2π)∮ f'(s)·sin²θ/s dθ],   f = g/s,  f' = −2(s² + 6)/(s²(s² + 4)^{3/2})
+// (g·x/s − uA = u(f − A) + R·f·cos θ, and ∮ f(s) cos θ dθ = uR∮ f'(s) sin²θ/s dθ by parts), i.e.
+//   Z = 2uK/(π(u + R)S) − 4Rc/(π(u + R)Sσ) · I,   I = ∫₀^{π/2} [(σ + 6) + 2ct]·t(1 − t)/(PΔ³) dψ,
+// two terms with an explicit factor u and non-negative integrands, and I = 2∂_m F with
+//   F = ∫₀^{π/2} [(σ + 4)(1 − t)/P + 2(1 − t)] dψ/Δ = (σ + 4)·cel(kc, 1 + c, 1, 0) + 2·cel(kc, 1, 1, 0)
+// (c, σ held fixed: ∂_m Δ^-1 = t/(2Δ³)); the derivative in kc (∂_m = −∂_kc/(2kc)) is carried through
+// Bulirsch's iteration as a dual number. That derivative is ill-conditioned as kc → 0 (terms of size
+// kc^-1/2 cancel to ~kc·log kc), the other form's trouble is m → 0: the switch at m = 1/2 keeps each
+// where it loses at most a factor ~2.
+
+struct Dual {
+    double v = 0.0, d = 0.0;
+};
+Dual operator+(Dual x, Dual y) { return {x.v + y.v, x.d + y.d}; }
+Dual operator*(Dual x, Dual y) { return {x.v * y.v, x.d * y.v + x.v * y.d}; }
+Dual operator*(double k, Dual x) { return {k * x.v, k * x.d}; }
+Dual operator/(Dual x, Dual y) {
+    const double r = 1.0 / y.v;
+    return {x.v * r, (x.d * y.v - x.v * y.d) * (r * r)};
+}
+Dual dual_sqrt(Dual x) {
+    const double r = std::sqrt(x.v);
+    return {r, x.d / (2.0 * r)};
+}
+
+// cel(kc, p, a, b) and its derivative in kc, for the two (a, b) pairs (1, 0) at p and at 1, and
+// K = cel(kc, 1, 1, 1), by Bulirsch's iteration (cel.hpp) with kc a dual number. Besides the AGM
+// terms themselves their derivatives must agree before the iteration stops.
+struct KcDerivatives {
+    Dual at_p, at_one;
+    double k;
+};
+
+KcDerivatives kc_derivatives(double kc_value, double p0) {
+    const Dual kc{kc_value, 1.0};
+    const double sqrt_p0 = std::sqrt(p0);
+    Dual p{sqrt_p0, 0.0}, a{1.0, 0.0}, b{};
+    Dual p1{1.0, 0.0}, a1{1.0, 0.0}, b1{};
+    double ak = 1.0, bk = 1.0;
+    Dual qc = kc, e = kc, em{1.0, 0.0};
+    for (int pass = 0; pass < cel_detail::kMaxPasses; ++pass) {
+        const Dual g = e / p, g1 = e / p1;
+        const Dual twice = b + a * g, twice1 = b1 + a1 * g1;
+        a = a + b / p, a1 = a1 + b1 / p1;
+        b = 2.0 * twice, b1 = 2.0 * twice1;
+        p = p + g, p1 = p1 + g1;
+        // K's terms (p stays em for p = 1: cel.hpp's pair)
+        const double twice_k = bk + ak * qc.v;
+        ak = ak + bk / em.v;
+        bk = twice_k + twice_k;
+        const Dual old_em = em;
+        em = em + qc;
+        const bool values = std::fabs(old_em.v - qc.v) > old_em.v * cel_detail::kGap;
+        const bool slopes = std::fabs(old_em.d - qc.d) > std::fabs(old_em.d) * cel_detail::kGap;
+        if (!(values || slopes)) break;
+        qc = 2.0 * dual_sqrt(e);
+        e = qc * em;
+    }
+    const Dual half_pi{constants::kHalfPi, 0.0};
+    return {half_pi * (b + a * em) / (em * (em + p)), half_pi * (b1 + a1 * em) / (em * (em + p1)),
+            constants::kHalfPi * (bk + ak * em.v) / (em.v * (em.v + em.v))};
+}
+
+double ring_numerator(double u, double big_r) {
+    if (u == 0.0) return 0.0;                // the lens at the centre: 0 by symmetry
+    if (u == big_r) return -HUGE_VAL;        // the lens on the ring
+    if (u + big_r > 1e60) return u > big_r ? 1.0 / u : -u / (big_r * big_r);  // leading terms, below 1e-60
+    const double d = u - big_r, sum = u + big_r;
+    const double sigma = sum * sum;
+    const double big_s2 = d * d + 4.0;
+    const double big_s = std::sqrt(big_s2);
+    const double c = 4.0 * u * (big_r / big_s2);
+    const double m = 4.0 * c / sigma;
+    const double kc = std::fabs(d) / sum * std::sqrt((sigma + 4.0) / big_s2);
+    if (m >= 0.5) {
+        const CentroidIntegrals<double> w = integrals(kc, 1.0 + c);
+        const double r2 = big_r * big_r, u2 = u * u;
+        const double n0 = 2.0 * (big_s2 * big_s2) * (big_r * sigma + 3.0 * big_r + u);
+        const double n1 = -4.0 * big_r * big_s2 *
+                          (r2 * r2 + 2.0 * r2 * big_r * u + 2.0 * r2 * u2 + 7.0 * r2 + 2.0 * big_r * u2 * u +
+                           10.0 * big_r * u + u2 * u2 + 3.0 * u2 + 12.0);
+        const double n2 = 16.0 * r2 * u * (r2 + 3.0 * u2 + 4.0);
+        const double total = n0 * (w.c.v + (1.0 + c) * w.c.d1) - (2.0 * n0 + n1) * w.c.d1 - (n0 + n1 + n2) * w.e.d1;
+        // integrals() leaves out the factor π/2 of cel: Z = (π/2)·total/(π(u + R)S⁵)
+        return total / (2.0 * sum * (big_s2 * big_s2) * big_s);
+    }
+    const KcDerivatives k = kc_derivatives(kc, 1.0 + c);
+    const double df_dkc = (sigma + 4.0) * k.at_p.d + 2.0 * k.at_one.d;
+    const double i = 2.0 * (df_dkc * (-0.5 / kc));
+    const double first = 2.0 * u * k.k / (constants::kPi * sum * big_s);
+    const double second = 4.0 * big_r * c / (constants::kPi * sum * big_s * sigma) * i;
+    return first - second;
+}
+
+}  // namespace
+
+double ring_centroid(double l, double r, double rho) { return ring_numerator(l * rho, r * rho); }
 
 double UniformDiskCentroid::value(double l, double rho) {
     if (l == 1.0) return 0.0;  // the lens on the limb: the shift changes sign there (checked at 30 digits)

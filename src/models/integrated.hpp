@@ -28,4 +28,10 @@ CalcResult<std::vector<double>> integrated_law_heyrovsky_magnification(std::vect
                                                                        std::vector<double> powers,
                                                                        std::vector<double> weights);
 
+// The astrometric centroid shift of the law above (models/centroid.hpp says what the shift is), ring
+// route; the same argument errors as the magnification.
+CalcResult<std::vector<double>> integrated_law_heyrovsky_centroid_shift(std::vector<double> l, double re, double rstar,
+                                                                        std::vector<double> powers,
+                                                                        std::vector<double> weights);
+
 }  // namespace velmora

@@ -52,6 +52,8 @@ inline constexpr std::tuple kModels{
     model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
                                                   "powers", "weights"),
     model<witt_mao_centroid_shift>("witt_mao_centroid_shift", "l", "re", "rstar"),
+    model<integrated_law_heyrovsky_centroid_shift>("integrated_law_heyrovsky_centroid_shift", "l", "re", "rstar",
+                                                   "powers", "weights"),
 };
 
 }  // namespace velmora::models

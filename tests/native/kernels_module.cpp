@@ -206,6 +206,12 @@ PyObject* py_centroid_form(PyObject*, PyObject* args) {
     return PyFloat_FromDouble(v);
 }
 
+PyObject* py_ring_centroid(PyObject*, PyObject* args) {
+    double l, r, rho;
+    if (!PyArg_ParseTuple(args, "ddd", &l, &r, &rho)) return nullptr;
+    return PyFloat_FromDouble(velmora::ring_centroid(l, r, rho));
+}
+
 bool to_vector(PyObject* seq, std::vector<double>& out) {
     PyObject* fast = PySequence_Fast(seq, "expected a sequence");
     if (fast == nullptr) return false;
@@ -494,6 +500,7 @@ PyMethodDef kMethods[] = {
     {"sderivative", py_sderivative, METH_VARARGS, nullptr},
     {"cbrt_eps", py_cbrt_eps, METH_NOARGS, nullptr},
     {"centroid_form", py_centroid_form, METH_VARARGS, nullptr},
+    {"ring_centroid", py_ring_centroid, METH_VARARGS, nullptr},
     {"interp", py_interp, METH_VARARGS, nullptr},
     {"table_interp", py_table_interp, METH_VARARGS, nullptr},
     {"tanh_sinh_nodes", py_tanh_sinh_nodes, METH_NOARGS, nullptr},

@@ -20,6 +20,7 @@
 #include <span>
 #include <vector>
 
+#include "models/centroid.hpp"
 #include "models/integrated/radius_integrand.hpp"
 #include "models/integrated/routes.hpp"
 #include "models/integrated/singular_points.hpp"
@@ -66,7 +67,10 @@ using constants::kTwoPi;
 // ∫₀¹ 2πr A(l, r) Σ_j w_j μ^p_j dr over the terms with p_j > 0, in t, split at t_l (the lens, for
 // 0 < l ≤ 1). With a non-integer power the limb t = 0 is an end-point singularity too: a piece that
 // runs from the limb to the lens is cut in two halves, each mapped toward its own singular end.
-double varying_part(const PowerLaw& law, double l, double re, double rstar, const GradedRule& rule) {
+// `ring` is the ring function integrated: the ring magnification, or the ring's centroid-shift
+// numerator (models/centroid.hpp), which has the same singular points.
+template <class Ring>
+double varying_part(const PowerLaw& law, double l, double re, double rstar, const GradedRule& rule, const Ring& ring) {
     const double eps = re / rstar;
     // Outside the source a law of odd powers is π∫₀¹ √(1 − v)·Σ_j w_j (1 − v)^((p_j − 1)/2)·A(l, √v) dv:
     // analytic in v = r² apart from the weight, whose branch point at the limb the Gauss–Jacobi rule
@@ -75,7 +79,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     if (l > 1.0 && law.all_odd() && law.max_power() <= kMostOddPower) {
         const SingularPoints in_v = singular_in_v(l, eps);
         const double root = kPi * gauss_jacobi::kHalf.scale * gauss_jacobi_sum(RadiusIntegrand{
-            RingMagnification{l, re, rstar}, [&law](double v) {
+            ring, [&law](double v) {
                 return AtRadius{std::sqrt(v), 1.0, law.odd_polynomial(1.0 - v)};
             }}, gauss_jacobi::kHalf, in_v.span(), rule);
         if (!std::isnan(root)) return root;
@@ -86,7 +90,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     // takes only odd ones and the t rule pays for its poles at ±i; just outside the limb the lens
     // at c = i√(l² − 1) is farther from the interval, relative to it, than its images in v or t.
     if (l > 1.0 && law.all_integer() && law.max_power() <= kMostMuPower) {
-        const RadiusIntegrand in_mu{RingMagnification{l, re, rstar}, [&law](double c) {
+        const RadiusIntegrand in_mu{ring, [&law](double c) {
             const double r = std::sqrt((1.0 - c) * (1.0 + c));
             return AtRadius{r, kTwoPi * c, law.varying(c, r)};
         }};
@@ -95,7 +99,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     // Any other power (the power-2 law's α): c^(p+1) keeps a branch point at the limb c = 0, which
     // the panel there takes by its map c = w·s⁶ (c^(p+1) dc becomes s^(6p+11) ds, smooth enough).
     if (l > 1.0 && !law.all_half_integer() && law.max_power() <= kMostMuPower) {
-        const RadiusIntegrand in_mu{RingMagnification{l, re, rstar}, [&law](double c) {
+        const RadiusIntegrand in_mu{ring, [&law](double c) {
             const double r = std::sqrt((1.0 - c) * (1.0 + c));
             return AtRadius{r, kTwoPi * c, law.varying(c, r)};
         }};
@@ -107,7 +111,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     // the limb c = 0, which c = σ² removes: 2πc^(p+1) dc = 4πσ^(2p+3) dσ, a polynomial. Each point c
     // of singular_in_mu sits at σ = ±√c.
     if (l > 1.0 && law.all_half_integer() && law.max_power() <= kMostMuPower) {
-        const RadiusIntegrand in_sigma{RingMagnification{l, re, rstar}, [&law](double sigma) {
+        const RadiusIntegrand in_sigma{ring, [&law](double sigma) {
             const double c = sigma * sigma;
             const double r = std::sqrt((1.0 - c) * (1.0 + c));
             return AtRadius{r, (4.0 * kPi) * (c * sigma), law.varying(c, r)};
@@ -120,7 +124,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
         }
         return graded_gauss(in_sigma, 0.0, 1.0, in_s.span(), SingularEnd::none, rule);
     }
-    const RadiusIntegrand g{RingMagnification{l, re, rstar}, [&law](double t) {
+    const RadiusIntegrand g{ring, [&law](double t) {
         const HalfAngle h = half_angle(t);
         return AtRadius{h.r, kTwoPi * h.r, (h.sin * law.varying(h.sin, h.r)) * (2.0 * h.q)};
     }};
@@ -139,7 +143,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
         if (c > 0.0) {
             SingularPoints in_sigma;  // each point z of t at σ = √(z/c) (the other root is farther)
             for (const std::complex<double>& z : s.span()) in_sigma.add(std::sqrt(z / c));
-            const RadiusIntegrand h{RingMagnification{l, re, rstar}, [&law, c](double sigma) {
+            const RadiusIntegrand h{ring, [&law, c](double sigma) {
                 const double dt = 2.0 * c * sigma;
                 const HalfAngle a = half_angle(c * (sigma * sigma));
                 return AtRadius{a.r, kTwoPi * a.r, ((a.sin * law.varying(a.sin, a.r)) * (2.0 * a.q)) * dt};
@@ -196,11 +200,62 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
         }
         // The uniform part without the disk function's checks: the ring route raises no kernel error.
         const double uniform = law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(li, rho));
-        const double varying = law.uniform_only() ? 0.0 : varying_part(law, li, re, rstar, raised);
+        const double varying =
+            law.uniform_only() ? 0.0 : varying_part(law, li, re, rstar, raised, RingMagnification{li, re, rstar});
         out.push_back((uniform + varying) / law.normaliser());
     }
     law.far_field().values_at(l, rho, far_at, out);
     return floored(std::move(out), l, rho, law.nonnegative(), floor);
+}
+
+namespace {
+
+// The ring's centroid-shift numerator at the radii of one lens position (one at a time: its two forms
+// branch per radius).
+struct RingCentroid {
+    double l, rho;
+    double operator()(double r) const { return ring_centroid(l, r, rho); }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        for (std::size_t k = 0; k < r.size(); ++k) out[k] = ring_centroid(l, r[k], rho);
+    }
+};
+
+}  // namespace
+
+CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
+                                                         std::span<const double> powers,
+                                                         std::span<const double> weights, const GradedRule& rule) {
+    const CalcResult<PowerLaw> made = PowerLaw::make(powers, weights);
+    if (!made) return made.failure();
+    const PowerLaw& law = *made;
+    const double rho = rstar / re;
+    const double extra = law.max_power() > 2.0 ? pole_order_extra(law.max_power()) : 0.0;
+    const GradedRule raised = extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
+    // Two radius integrals per position: the numerator's ring function costs about three ring
+    // magnifications.
+    const std::int32_t work = 2 * (100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20)));
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l) {
+        const bool far = li >= kCentroidFarField;
+        if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
+        if (far) {
+            // The series in the profile's moments, over the magnification's own far-field series.
+            out.push_back(centroid_far_field(li, rho, law.far_field().weights, law.far_field().value(li, rho)));
+            continue;
+        }
+        // Numerator and denominator both times N, by the same rule: the uniform part's ring
+        // integrals are π·W and π·W·shift of the uniform disk, the rest one radius integral each.
+        const double uniform_disk = law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(li, rho));
+        const double uniform_shift = law.uniform() == 0.0 ? 0.0 : uniform_disk * UniformDiskCentroid::value(li, rho);
+        double magnification = uniform_disk, numerator = uniform_shift;
+        if (!law.uniform_only()) {
+            magnification += varying_part(law, li, re, rstar, raised, RingMagnification{li, re, rstar});
+            numerator += varying_part(law, li, re, rstar, raised, RingCentroid{li, rho});
+        }
+        out.push_back(numerator / magnification);
+    }
+    return out;
 }
 
 }  // namespace velmora::integrated

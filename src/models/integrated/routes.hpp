@@ -54,6 +54,13 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
                                                      std::span<const double> powers, std::span<const double> weights,
                                                      const GradedRule& rule, Floor floor);
 
+// A power law's centroid shift (power_law_routes.cpp): the ring route's integral of the ring's
+// centroid-shift numerator over the same of the ring magnification, the far-field series from
+// l = 16 (models/centroid.hpp). Not floored.
+CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
+                                                         std::span<const double> powers,
+                                                         std::span<const double> weights, const GradedRule& rule);
+
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).
 inline CalcResult<std::vector<double>> floored(CalcResult<std::vector<double>> result, const std::vector<double>& l,
