@@ -166,22 +166,29 @@ def centroid_rows():
     return [{"l": l, "rho": rho} for rho in CENTROID_RHOS for l in CENTROID_LS]
 
 
-# centroid_power_integrals.json: the powers of the linear, quadratic and square-root laws at points of
-# MORE_POWER_POINTS (which have J_p for them): rho from 1e-6 to 1e4, the centre, inside, both sides
-# of the limb within 1e-12, both sides of the far-field switch at 16 (the ring route runs to there),
-# and the law's own far-field switch at l = 3.
-CENTROID_POWERS = (0.0, 0.5, 1.0, 2.0)
+# centroid_power_integrals.json: the powers of the linear (0, 1), quadratic (0, 1, 2), square-root
+# (0, 1/2, 1) and power-2 (0, α = 0.8) laws at points of MORE_POWER_POINTS (which have J_p for them):
+# rho from 1e-6 to 1e4, l from the centre through the limb to 1e8, both sides of the far-field switch
+# at 16 and the law's rules' switch at l = 3. Z_0 is the uniform disk's J_0 times its shift (cheap).
+# Points within 1e-12 of the limb cost ~35 s a power (the ring's log singularity graded toward the
+# limb inside the radius integral), so each takes the powers of one or two laws only.
+CENTROID_POWERS = (0.0, 0.5, 0.8, 1.0, 2.0)
 CENTROID_POWER_POINTS = [
-    (0.0, 1e-6), (1 + 1e-12, 1e-6), (0.3, 1e-5), (3.0, 1e-5), (0.9, 1e-3), (1.5, 1e-3),
-    (1e-4, 0.05), (0.3, 0.05), (0.5, 0.05), (1 - 1e-12, 0.05), (1.029, 0.05), (3.0, 0.05),
-    (0.9, 1.0), (1.1, 1.0), (1.5, 1.0), (0.0, 10.0), (1.0, 10.0), (1.001, 100.0), (2.0, 100.0),
-    (0.5, 1e3), (3.0, 1e3), (0.7, 1e4),
+    (1e8, 1e-6), (0.3, 1e-5), (3.0, 1e-5), (0.9, 1e-3), (16.0, 1e-3), (1e-4, 0.05), (0.3, 0.05),
+    (1.029, 0.05), (3.0, 0.05), (1.1, 1.0), (1.5, 1.0), (2.0, 100.0), (0.5, 1e3), (3.0, 1e3), (0.7, 1e4),
+    (40.0, 1e4),
 ]
-assert set(CENTROID_POWER_POINTS) <= set(MORE_POWER_POINTS) and set(CENTROID_POWERS) <= set(MORE_POWERS) | {0.0, 1.0}
+CENTROID_LIMB_POWERS = {
+    (1 + 1e-12, 1e-6): (0.0, 1.0, 2.0), (1 - 1e-12, 0.05): (0.0, 0.5, 1.0), (1 + 1e-12, 0.05): (0.0, 0.8),
+    (1.0, 10.0): (0.0, 1.0), (1 - 1e-12, 100.0): (0.0, 0.5, 1.0), (1 + 1e-12, 1e4): (0.0, 1.0),
+}
+assert set(CENTROID_POWER_POINTS) | set(CENTROID_LIMB_POWERS) <= set(MORE_POWER_POINTS)
+assert set(CENTROID_POWERS) <= set(MORE_POWERS) | {0.0, 1.0}
 
 
 def centroid_power_rows():
-    return [{"l": l, "rho": rho, "p": p} for l, rho in CENTROID_POWER_POINTS for p in CENTROID_POWERS]
+    rows = [{"l": l, "rho": rho, "p": p} for l, rho in CENTROID_POWER_POINTS for p in CENTROID_POWERS]
+    return rows + [{"l": l, "rho": rho, "p": p} for (l, rho), ps in CENTROID_LIMB_POWERS.items() for p in ps]
 
 
 FILES = {
@@ -219,9 +226,9 @@ FILES = {
     "centroid_power_integrals.json": dict(
         kind="centroid_power_integral", columns=["l", "rho", "p", "value"], rows=centroid_power_rows, tables=dict,
         method="mpmath tanh-sinh quadrature of 2πr·Z(l, r)·μ^p over [0, 1] split as power_integrals.json; Z the "
-               "ring's centroid-shift numerator by tanh-sinh in the Legendre variable at 40 digits (checked against "
-               "the plain mean around the ring)",
-        precision=f"{INTEGRAL_DPS} digits (quadrature), 40 digits (integrand); stored to 25 significant digits",
+               "ring's centroid-shift numerator by tanh-sinh in the Legendre variable at 30 digits (checked against "
+               "the plain mean around the ring); Z_0 = J_0 times the uniform disk's shift (boundary integrals)",
+        precision=f"{INTEGRAL_DPS} digits (quadrature), 30 digits (integrand); stored to 25 significant digits",
         tolerance=1e-15),
 }
 

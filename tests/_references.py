@@ -390,13 +390,17 @@ def ring_centroid_average(l, r, rho, dps=AVERAGE_DPS):
 
 
 def centroid_power_integral_mp(l, rho, p):
-    """Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr (ring_centroid_mp) by tanh-sinh at 20 digits over the pieces of
-    _cuts: a power law's shift is Σ w_j Z_p_j / Σ w_j J_p_j, J_p the magnification's integrals."""
+    """Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr (ring_centroid_mp at 30 digits) by tanh-sinh at 20 digits over the
+    pieces of _cuts: a power law's shift is Σ w_j Z_p_j / Σ w_j J_p_j, J_p the magnification's
+    integrals. Z_0 is J_0 = π·A_disk times the uniform disk's shift (disk_centroid_shift_mp)."""
+    if p == 0:
+        with mp.workdps(DPS):
+            return mp.pi * disk_mp(l, rho) * disk_centroid_shift_mp(l, rho)
     p = mp.mpf(p)
     with mp.workdps(INTEGRAL_DPS):
         def integrand(r):
-            z = ring_centroid_mp(l, r, rho)
-            return 2 * mp.pi * r * z * ((1 - r * r) ** (p / 2) if p else 1) if mp.isfinite(z) else 0
+            z = ring_centroid_mp(l, r, rho, dps=30)
+            return 2 * mp.pi * r * z * ((1 - r * r) ** (p / 2)) if mp.isfinite(z) else 0
         return mp.quad(integrand, _cuts(l, 1 / mp.mpf(rho)))
 
 

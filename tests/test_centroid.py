@@ -148,3 +148,184 @@ def test_far_field_series_against_the_closed_form(rho):
         if abs(series - closed) > allowed(closed, l, rho):
             bad.append(f"l={l} rho={rho}: series {series!r}, closed form {closed!r}")
     assert_all_ok(bad)
+
+
+# ---------------------------------------------------------------------------------------------
+# integrated_law_heyrovsky_centroid_shift: a law I(r) = Σ w_j μ^p_j. Its shift is exactly
+# Σ w_j Z_p / Σ w_j J_p with Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr (Z the ring's centroid-shift numerator,
+# the mean around the ring of g(s)·x/s − u·A(s)) and J_p the magnification's radius integrals:
+# tests/data/centroid_power_integrals.json holds Z_p (mpmath at 20 digits over a 30-digit ring
+# quadrature; Z_0 from the disk's boundary integrals), tests/data/power_integrals.json J_p.
+
+LAW_SHIFT = velmora.integrated_law_heyrovsky_centroid_shift
+_, _, _Z_ROWS = load_data("centroid_power_integrals.json")
+Z = {(row["l"], row["rho"], row["p"]): row["value"] for row in _Z_ROWS}
+_, _, _J_ROWS = load_data("power_integrals.json")
+J = {(row["l"], row["rho"], row["p"]): row["value"] for row in _J_ROWS}
+
+CENTROID_LAWS = {
+    "linear c=0.6": ([0.0, 1.0], [0.4, 0.6]),
+    "quadratic (0.4, 0.25)": ([0.0, 1.0, 2.0], [1 - 0.4 - 0.25, 0.4 + 2 * 0.25, -0.25]),
+    "square-root (0.25, 0.45)": ([0.0, 1.0, 0.5], [1 - 0.25 - 0.45, 0.25, 0.45]),
+    "power-2 (0.65, 0.8)": ([0.0, 0.8], [0.35, 0.65]),
+    "single power 1": ([1.0], [1.0]),
+    "single power 0.5": ([0.5], [1.0]),
+}
+
+
+def law_points(powers):
+    """The stored (l, rho) points that have every power of the law, by rho."""
+    by_rho = {}
+    for l, rho in sorted({(l, rho) for l, rho, _ in Z}):
+        if all((l, rho, float(p)) in Z for p in powers):
+            by_rho.setdefault(rho, []).append(l)
+    return by_rho
+
+
+def law_reference(l, rho, powers, weights):
+    with mp.workdps(30):
+        num = sum(mp.mpf(w) * Z[(l, rho, float(p))] for p, w in zip(powers, weights))
+        den = sum(mp.mpf(w) * J[(l, rho, float(p))] for p, w in zip(powers, weights))
+        return num / den
+
+
+def test_law_reference_points_span_the_domain():
+    # rho from 1e-6 to 1e4, l from the centre's neighbourhood through both sides of the limb (1e-12)
+    # to 1e8, both sides of the far-field switch at 16: every law at 10 points or more, and the
+    # linear law on the limb and within 1e-12 of it on both sides.
+    for name, (powers, _) in CENTROID_LAWS.items():
+        points = [(l, rho) for rho, ls in law_points(powers).items() for l in ls]
+        assert len(points) >= 10, name
+    points = [(l, rho) for rho, ls in law_points([0.0, 1.0]).items() for l in ls]
+    ls, rhos = {l for l, _ in points}, {rho for _, rho in points}
+    assert min(rhos) <= 1e-6 and max(rhos) >= 1e4 and max(ls) >= 1e8 and min(ls) <= 1e-4
+    assert {1 - 1e-12, 1.0, 1 + 1e-12, 3.0, 16.0} <= ls
+
+
+@pytest.mark.parametrize("name", list(CENTROID_LAWS))
+def test_law_against_stored_references(name):
+    powers, weights = CENTROID_LAWS[name]
+    bad = []
+    for rho, ls in law_points(powers).items():
+        for l, got in zip(ls, LAW_SHIFT(ls, 1.0, rho, powers, weights)):
+            want = law_reference(l, rho, powers, weights)
+            err = float(abs(mp.mpf(got) - want))
+            if not err <= allowed(float(want), l, rho):
+                bad.append(f"l={l!r} rho={rho!r}: got {got!r}, want {mp.nstr(want, 17)}, error {err:.2e} = "
+                           f"{err / allowed(float(want), l, rho):.2f} of the allowed")
+    assert_all_ok(bad)
+
+
+LAW_RHOS = [1e-6, 1e-3, 0.05, 1.0, 10.0, 1e4]
+LAW_SWEEP = ([0.0, 1e-9, 0.3, 0.9] + [1 - 10.0 ** -k for k in (3, 9, 12)] + [1.0]
+             + [1 + 10.0 ** -k for k in (12, 9, 3)] + [1.5, 3.0, 15.9, math.nextafter(16.0, 0.0), 16.0, 100.0, 1e4, 1e8])
+
+
+@pytest.mark.parametrize("rho", LAW_RHOS)
+def test_uniform_law_is_the_disk(rho):
+    # Powers (0,) with weights (1,) are the uniform disk: within the accuracy asked of both.
+    got = LAW_SHIFT(LAW_SWEEP, 1.0, rho, (0.0,), (1.0,))
+    want = SHIFT(LAW_SWEEP, 1.0, rho)
+    assert_all_ok([f"l={l!r}: law {a!r}, disk {b!r}" for l, a, b in zip(LAW_SWEEP, got, want)
+                   if not abs(a - b) <= allowed(b, l, rho)])
+
+
+@pytest.mark.parametrize("rho", LAW_RHOS)
+def test_law_zero_at_the_centre_finite_and_continuous_across_the_limb(rho):
+    # Every law's shift is 0 at l = 0 (symmetry) and finite everywhere; across the limb it changes
+    # by no more than a small multiple of the distance to it (times |log| of it, the lens on a ring).
+    bad = []
+    for name, (powers, weights) in CENTROID_LAWS.items():
+        got = LAW_SHIFT(LAW_SWEEP, 1.0, rho, powers, weights)
+        if got[0] != 0.0 or not all(math.isfinite(v) for v in got):
+            bad.append(f"{name}: {list(zip(LAW_SWEEP, got))}")
+        for dl in (1e-12, 1e-9):
+            inside, on, outside = LAW_SHIFT([1 - dl, 1.0, 1 + dl], 1.0, rho, powers, weights)
+            bound = 50 * dl * rho * math.log(1 / dl) * max(1.0, 1 / rho) + 1e-15 * rho
+            if not (abs(inside - on) <= bound and abs(outside - on) <= bound):
+                bad.append(f"{name} dl={dl}: {inside!r}, {on!r}, {outside!r}, bound {bound:.1e}")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
+def test_law_tends_to_the_point_source_far_away(rho):
+    bad = []
+    for name, (powers, weights) in CENTROID_LAWS.items():
+        for l, got in zip((1e3, 1e5, 1e8), LAW_SHIFT([1e3, 1e5, 1e8], 1.0, rho, powers, weights)):
+            rel = abs(got / point_shift(l * rho) - 1)
+            if not rel <= 2 / l**2 + 1e-15:
+                bad.append(f"{name} l={l} rho={rho}: {got!r}, point {point_shift(l * rho)!r}, rel {rel:.1e}")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("rho", [1e-3, 0.05, 10.0])
+def test_law_far_field_switch_is_seamless(rho):
+    # The series in the law's moments (from l = 16) and the radius integrals meet: at the last
+    # double below 16 and at 16 the shifts differ by no more than the accuracy asked.
+    bad = []
+    for name, (powers, weights) in CENTROID_LAWS.items():
+        below, at = LAW_SHIFT([math.nextafter(16.0, 0.0), 16.0], 1.0, rho, powers, weights)
+        if not abs(below - at) <= 2 * allowed(at, 16.0, rho):
+            bad.append(f"{name}: {below!r} below 16, {at!r} at 16")
+    assert_all_ok(bad)
+
+
+def test_law_vector_units_and_keywords():
+    # Element-wise (each position alone gives the same double), units through rstar/re alone, and
+    # keyword arguments.
+    powers, weights = CENTROID_LAWS["quadratic (0.4, 0.25)"]
+    ls = [0.0, 0.3, 1.0, 1.2, 5.0, 20.0]
+    together = LAW_SHIFT(ls, 1.0, 0.05, powers, weights)
+    assert together == [LAW_SHIFT([l], 1.0, 0.05, powers, weights)[0] for l in ls]
+    assert LAW_SHIFT(ls, 2.0, 0.1, powers, weights) == together
+    assert LAW_SHIFT(weights=weights, powers=powers, rstar=0.05, re=1.0, l=ls) == together
+
+
+@pytest.mark.parametrize("powers,weights", [([-1.0], [1.0, 2.0]), ([], []), ([0.0, math.nan], [1.0, 1.0]),
+                                            ([0.0, 1.0], [1.0, math.inf]), ([0.0, 2.0], [1.0, -2.0])])
+def test_law_errors_are_the_magnification_errors(powers, weights):
+    with pytest.raises(ValueError) as got:
+        LAW_SHIFT([0.5], 1.0, 0.1, powers, weights)
+    with pytest.raises(ValueError) as same:
+        velmora.integrated_law_heyrovsky_magnification([0.5], 1.0, 0.1, powers, weights)
+    assert str(got.value) == str(same.value)
+
+
+@pytest.mark.parametrize("l,r,rho", [(0.5, 0.3, 0.05), (0.9, 1.0, 1.0), (1.5, 0.7, 10.0), (0.5, 0.50001, 0.05),
+                                     (0.1, 1.0, 1e4), (3.0, 0.2, 1e-3)])
+def test_ring_reference_is_the_plain_ring_mean(l, r, rho):
+    # The references' ring numerator (a quadrature in the Legendre variable) against the plain mean
+    # of its definition around the ring, at 40 digits (at rho = 1e4 the mean of terms ~u/R² is ~u/R⁴:
+    # 16 digits cancel).
+    from _references import ring_centroid_average, ring_centroid_mp
+    want = ring_centroid_average(l, r, rho, dps=40)
+    assert abs(ring_centroid_mp(l, r, rho, dps=40) - want) <= 1e-18 * abs(want)
+
+
+def ring_scale(l, r, rho):
+    """The size of the terms whose difference the ring numerator is: u·A(s) ~ u/|R − u| near the
+    ring and u/R² where the ring encloses the lens far out, u = lρ, R = rρ (Einstein radii)."""
+    u, big_r = l * rho, r * rho
+    return u / max(abs(big_r - u), 1e-300) / max(1.0, min(big_r, abs(big_r - u)))
+
+
+@pytest.mark.parametrize("rho", [1e-6, 1e-3, 0.05, 1.0, 100.0, 1e4])
+def test_ring_numerator_against_the_reference(rho):
+    # The closed form of the ring's numerator (two forms switched at m = 1/2) against mpmath:
+    # within 1e-14 of its value or a few ulps (5e-15) of the size of the terms it is the difference of.
+    # Where the ring encloses the lens far out (R ≫ u, R ≫ 2) Z ~ u/R⁴ while its terms are ~u/R²:
+    # relative errors up to 1e-8 at rho = 1e4 (measured), which the radius integral turns into
+    # ~1e-16·log(1/l) of the shift (~u/rho² there), below the accuracy asked.
+    from _references import ring_centroid_mp
+    from _kernels import load
+    kern = load()
+    bad = []
+    for l in (1e-3, 0.1, 0.5, 0.99, 1.5, 3.0, 15.0):
+        for r in (1e-3, 0.1, 0.5, 0.9, 0.999, 1.0):
+            if l == r:
+                continue  # the lens on the ring: -inf in both
+            got, want = kern.ring_centroid(l, r, rho), ring_centroid_mp(l, r, rho, dps=30)
+            err = float(abs(got - want))
+            if not err <= 1e-14 * abs(float(want)) + 5e-15 * ring_scale(l, r, rho):
+                bad.append(f"l={l} r={r}: {got!r}, want {mp.nstr(want, 17)}, rel {err / abs(float(want)):.1e}")
+    assert_all_ok(bad)
