@@ -13,7 +13,7 @@ and R_k is a polynomial (the script checks it); the k = 0 term is 1/√(u² + 4)
 So the shift is
     (1 + Σ_k R_k(z)·l^-2k) / (√(u² + 4)·W),
 W the uniform disk's magnification. Exact rational arithmetic (SymPy, a development tool only);
-each coefficient is rounded once to the nearest double. Takes about half a minute.
+each coefficient is rounded once to the nearest double. Takes about a minute and a half.
 Run from the repository root: python scripts/centroid_far_field_series.py
 """
 import fractions
@@ -21,7 +21,7 @@ import pathlib
 
 import sympy as sp
 
-TERMS = 8
+TERMS = 12  # as many as the magnification's far-field weights (models/witt_mao.hpp)
 OUT = pathlib.Path(__file__).resolve().parent.parent / "src/models/centroid_far_field_series.hpp"
 
 

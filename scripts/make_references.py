@@ -155,8 +155,9 @@ def peaked_rows():
 
 
 # disk_centroid_shifts.json: the uniform disk's centroid shift from rho 1e-6 to 1e4: near the centre,
-# inside, both sides of the limb within 1e-12 and 1e-9 (the shift changes sign on the limb), both
-# sides of the far-field switch at l = 16, and far out to l = 1e8. (l = 0 and l = 1, where the shift
+# inside, both sides of the limb within 1e-12 and 1e-9 (the shift changes sign on the limb), the
+# far-field series from its switch at l = 3 on (15.9 and 16: the magnification's own switch), and far
+# out to l = 1e8. (l = 0 and l = 1, where the shift
 # is 0, are tested without a stored value.)
 CENTROID_RHOS = (1e-6, 1e-3, 0.05, 0.5, 1.0, 10.0, 100.0, 1e4)
 CENTROID_LS = (1e-3, 0.3, 0.9, 1 - 1e-9, 1 - 1e-12, 1 + 1e-12, 1 + 1e-9, 1.5, 3.0, 15.9, 16.0, 100.0, 1e4, 1e8)
@@ -168,8 +169,8 @@ def centroid_rows():
 
 # centroid_power_integrals.json: the powers of the linear (0, 1), quadratic (0, 1, 2), square-root
 # (0, 1/2, 1) and power-2 (0, α = 0.8) laws at points of MORE_POWER_POINTS (which have J_p for them):
-# rho from 1e-6 to 1e4, l from the centre through the limb to 1e8, both sides of the far-field switch
-# at 16 and the law's rules' switch at l = 3. Z_0 is the uniform disk's J_0 times its shift (cheap).
+# rho from 1e-6 to 1e4, l from the centre through the limb to 1e8, the far-field series' switch at
+# l = 3 and beyond it. Z_0 is the uniform disk's J_0 times its shift (cheap).
 # Points within 1e-12 of the limb cost ~35 s a power (the ring's log singularity graded toward the
 # limb inside the radius integral), so each takes the powers of one or two laws only.
 CENTROID_POWERS = (0.0, 0.5, 0.8, 1.0, 2.0)

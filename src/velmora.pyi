@@ -254,7 +254,7 @@ def witt_mao_centroid_shift(l: _FloatSequence, re: float, rstar: float) -> list[
     integral of the magnification (``witt_mao_magnification`` times the disk's area), minus u. For
     a point source it is u/(u^2 + 2); it is 0 with the lens at the centre and on the limb, where it
     changes sign (inside the source the centroid moves toward the lens). In closed form with
-    complete elliptic integrals, a far-field series from l = 16.
+    complete elliptic integrals, a far-field series from l = 3.
 
     Args:
         l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
@@ -279,7 +279,7 @@ def integrated_law_heyrovsky_centroid_shift(
     positive away from the lens) for the brightness profile of
     ``integrated_law_heyrovsky_magnification``: the radius integral of the ring's shift numerator
     over that of the ring magnification, by the same rules; a series in the profile's moments from
-    l = 16.
+    l = 3 (as the magnification's).
 
     Args:
         l: lens positions: distances of the lens from the source centre, in source radii (>= 0).

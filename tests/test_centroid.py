@@ -85,8 +85,9 @@ def test_tends_to_the_point_source_far_away(rho):
 
 @pytest.mark.parametrize("rho", [1e-6, 0.05, 10.0])
 def test_far_field_switch_is_seamless(rho):
-    # Both sides of l = 16 against references: the series and the closed form meet.
-    ls = [math.nextafter(16.0, 0.0), 16.0]
+    # Both sides of l = 3 (and at 16, the switch of the magnification's own closed form) against
+    # references: the series and the closed form meet.
+    ls = [math.nextafter(3.0, 0.0), 3.0, math.nextafter(16.0, 0.0), 16.0]
     got = SHIFT(ls, 1.0, rho)
     for l, value in zip(ls, got):
         want = float(disk_centroid_shift_mp(l, rho, dps=40))
@@ -140,10 +141,10 @@ def test_double_double_is_needed_where_the_function_takes_it():
 
 @pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
 def test_far_field_series_against_the_closed_form(rho):
-    # At l = 16, 20 and 40 the series and the double-double closed form agree to the accuracy asked
-    # (the series' first omitted term is below 1e-20 relative there).
+    # From l = 3 (the switch) to 40 the series and the double-double closed form agree to the
+    # accuracy asked (the series' first omitted term is below 1.8e-14 relative at 3, 1e-17 from 4).
     bad = []
-    for l in (16.0, 20.0, 40.0):
+    for l in (3.0, 3.3, 4.0, 4.6, 5.2, 6.2, 7.6, 10.0, 16.0, 20.0, 40.0):
         series, closed = _form(l, rho, 2), _form(l, rho, 1)
         if abs(series - closed) > allowed(closed, l, rho):
             bad.append(f"l={l} rho={rho}: series {series!r}, closed form {closed!r}")
@@ -191,7 +192,7 @@ def law_reference(l, rho, powers, weights):
 
 def test_law_reference_points_span_the_domain():
     # rho from 1e-6 to 1e4, l from the centre's neighbourhood through both sides of the limb (1e-12)
-    # to 1e8, both sides of the far-field switch at 16: every law at 10 points or more, and the
+    # to 1e8, the far-field switch at 3: every law at 10 points or more, and the
     # linear law on the limb and within 1e-12 of it on both sides.
     for name, (powers, _) in CENTROID_LAWS.items():
         points = [(l, rho) for rho, ls in law_points(powers).items() for l in ls]
@@ -218,7 +219,7 @@ def test_law_against_stored_references(name):
 
 LAW_RHOS = [1e-6, 1e-3, 0.05, 1.0, 10.0, 1e4]
 LAW_SWEEP = ([0.0, 1e-9, 0.3, 0.9] + [1 - 10.0 ** -k for k in (3, 9, 12)] + [1.0]
-             + [1 + 10.0 ** -k for k in (12, 9, 3)] + [1.5, 3.0, 15.9, math.nextafter(16.0, 0.0), 16.0, 100.0, 1e4, 1e8])
+             + [1 + 10.0 ** -k for k in (12, 9, 3)] + [1.5, math.nextafter(3.0, 0.0), 3.0, 15.9, 16.0, 100.0, 1e4, 1e8])
 
 
 @pytest.mark.parametrize("rho", LAW_RHOS)
@@ -260,13 +261,14 @@ def test_law_tends_to_the_point_source_far_away(rho):
 
 @pytest.mark.parametrize("rho", [1e-3, 0.05, 10.0])
 def test_law_far_field_switch_is_seamless(rho):
-    # The series in the law's moments (from l = 16) and the radius integrals meet: at the last
-    # double below 16 and at 16 the shifts differ by no more than the accuracy asked.
+    # The series in the law's moments (from the law's far_from(), l = 3 for these laws) and the
+    # radius integrals meet: at the last double below 3 and at 3 the shifts differ by no more than
+    # the accuracy asked.
     bad = []
     for name, (powers, weights) in CENTROID_LAWS.items():
-        below, at = LAW_SHIFT([math.nextafter(16.0, 0.0), 16.0], 1.0, rho, powers, weights)
-        if not abs(below - at) <= 2 * allowed(at, 16.0, rho):
-            bad.append(f"{name}: {below!r} below 16, {at!r} at 16")
+        below, at = LAW_SHIFT([math.nextafter(3.0, 0.0), 3.0], 1.0, rho, powers, weights)
+        if not abs(below - at) <= 2 * allowed(at, 3.0, rho):
+            bad.append(f"{name}: {below!r} below 3, {at!r} at 3")
     assert_all_ok(bad)
 
 

@@ -237,7 +237,7 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
-        const bool far = li >= kCentroidFarField;
+        const bool far = li >= law.far_from();
         if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
         if (far) {
             // The series in the profile's moments, over the magnification's own far-field series.
