@@ -19,8 +19,10 @@ light curve side by side with VBMicrolensing; integrated_law_heyrovsky_magnifica
 limb-darkening laws beside the built-in law, by region of l, and a quadratic-law light curve beside
 VBMicrolensing's ESPLMagDark with the same law; cost against len(l) and the fixed per-call overhead;
 cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
-against linear scaling).
-Usage: python benchmarks/bench.py [--quick]
+against linear scaling); the astrometric centroid shifts (witt_mao_centroid_shift and
+integrated_law_heyrovsky_centroid_shift) per lens position beside their magnifications, by region
+and along a light curve.
+Usage: python benchmarks/bench.py [--quick] [--centroid] (--centroid: that last part alone)
 """
 from __future__ import annotations
 
@@ -185,9 +187,13 @@ def fmt_err(e):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="tenfold smaller workloads")
+    parser.add_argument("--centroid", action="store_true", help="the centroid shifts' cost alone")
     args = parser.parse_args()
     scale = 10 if args.quick else 1
     repeats = 3 if args.quick else 5
+    if args.centroid:
+        centroid_costs(repeats, scale)
+        return
 
     rows = []
     per_point = {}
@@ -237,6 +243,7 @@ def main():
     light_curve(repeats)
     law_regions(repeats, scale)
     law_light_curve(repeats)
+    centroid_costs(repeats, scale)
 
     print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
     for n in (1, 10, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
@@ -392,6 +399,49 @@ def law_light_curve(repeats):
         theirs_o = best_time(lambda: [engine.ESPLMagDark(u, other) for u in us_o], max(repeats // 2, 1))
         print(f"  {other:>8g}{np.mean(lo < 1):>9.1%}{ours_o / len(t) * 1e6:>10.3f}{theirs_o / len(t) * 1e6:>10.3f}"
               f"{ours_o / theirs_o:>13.2f}")
+
+
+# Each centroid function beside the magnification it divides by: name, shift(l, rho), magnification(l, rho).
+CENTROID_PAIRS = [
+    ("uniform: witt_mao_centroid_shift", lambda l, rho: velmora.witt_mao_centroid_shift(l, 1.0, rho),
+     lambda l, rho: velmora.witt_mao_magnification(l, 1.0, rho)),
+    *[(f"{name}: integrated_law_heyrovsky_centroid_shift",
+       lambda l, rho, pw=pw: velmora.integrated_law_heyrovsky_centroid_shift(l, 1.0, rho, *pw),
+       lambda l, rho, pw=pw: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *pw))
+      for name, pw in (LAWS[0], LAWS[1])],
+]
+
+
+def centroid_costs(repeats, scale):
+    """The centroid shifts' cost per lens position and its ratio to the corresponding magnification
+    (witt_mao_magnification, integrated_law_heyrovsky_magnification with the same law), both timed
+    in this run on the same positions: by region of l at rho = 0.05 and 1, and along a light curve
+    (2000 epochs over t0 +- 2 tE, u0 = rho/2, rho = 0.05)."""
+    print("\nCentroid shifts by region, random l in each range (numpy input): us per position, and the shift's")
+    print("time over its magnification's (witt_mao_magnification; integrated_law_heyrovsky_magnification, same law):")
+    rng = np.random.default_rng(13)
+    ranges = ((0.0, 1.0), (1.0, 3.0), (3.0, 16.0), (16.0, 1e3))
+    head = f"  {'function':<60}{'rho':>6}" + "".join(f"{f'l {lo:g}-{hi:g}':>11}{'/ mag':>7}" for lo, hi in ranges)
+    print(head)
+    for name, shift, magnification in CENTROID_PAIRS:
+        n = (100_000 if name.startswith("uniform") else 1000) // scale
+        for rho in (0.05, 1.0):
+            cells = []
+            for lo, hi in ranges:
+                l = rng.uniform(lo, hi, n)
+                t_shift = best_time(lambda: shift(l, rho), repeats) / n * 1e6
+                t_mag = best_time(lambda: magnification(l, rho), repeats) / n * 1e6
+                cells.append(f"{t_shift:>11.3f}{t_shift / t_mag:>7.2f}")
+            print(f"  {name:<60}{rho:>6g}" + "".join(cells))
+    rho, u0, t_e = 0.05, 0.025, 20.0
+    t = np.linspace(-2 * t_e, 2 * t_e, 2000)
+    l = np.hypot(u0, t / t_e) / rho
+    print(f"  light curve, {len(t)} epochs over t0 +- 2 tE, u0 = rho/2, rho = {rho:g} ({np.mean(l < 1):.0%} inside the "
+          f"source): us per epoch, shift / magnification")
+    for name, shift, magnification in CENTROID_PAIRS:
+        t_shift = best_time(lambda: shift(l, rho), repeats)
+        t_mag = best_time(lambda: magnification(l, rho), repeats)
+        print(f"  {name:<60}{t_shift / len(t) * 1e6:>11.3f}{t_shift / t_mag:>7.2f}")
 
 
 if __name__ == "__main__":

@@ -26,8 +26,18 @@ mu^p give each law's reference, sum w_j J_pj / sum w_j 2 pi/(p_j + 2). VBMicrole
 first identified by experiment: each candidate mapping of (a1, a2) is compared with velmora at three lens
 positions (RelTol = 1e-6, Tol = 1e-8), and the tables use the one that fits (the others are off by far more than the peer's 1e-4).
 
+The astrometric centroid shift (--centroid, that comparison alone): velmora's witt_mao_centroid_shift
+(uniform) and integrated_law_heyrovsky_centroid_shift (the linear law 0.6, powers (0, 1)) beside
+VBMicrolensing's astrometry (astrometry = True; after ESPLMag2 or ESPLMagDark with a1 = 0.6, astrox1
+is the centroid measured from the lens, so its shift is astrox1 - u), on the same grid, against a
+reference in the same polar coordinates about the lens: the centroid is
+int s g(rho s) C(s) ds / int s A(rho s) arc(s) ds, g(S) = (S^2 + 3)/sqrt(S^2 + 4) the images'
+magnification-weighted position of a source point at S Einstein radii (Paczynski 1986, eqs. 6-9) and
+C(s) the integral of I cos(phi) over the arc inside the source (2 sin of its half-angle for the uniform
+disk; for the law's sqrt(1 - r^2) term a tanh-sinh quadrature in phi), at 30 digits (the law's term at 20).
+
 Needs the peers extra: python -m pip install '.[peers]'   (MulensModel, VBMicrolensing, mpmath,
-numpy, matplotlib). Usage: python benchmarks/validate.py [--quick] [--out DIR] [--table]   (about a minute; the
+numpy, matplotlib). Usage: python benchmarks/validate.py [--quick] [--out DIR] [--table] [--centroid]   (about a minute; the
 plot goes to a folder in the system's temporary directory unless --out names one; --table prints the
 tables as the Markdown of docs/validation.md instead, and draws no plot)
 """
@@ -387,6 +397,106 @@ def law_titles() -> dict[str, str]:
 
 
 
+# ---------------------------------------------------------------------------------------------
+# The astrometric centroid shift.
+
+CENTROID_DIGITS = 30  # the law's angular quadrature at 20: the last subtraction of u loses log10(u/shift)
+
+
+def centroid_reference(l: float, rho: float) -> tuple[mp.mpf, mp.mpf]:
+    """(uniform, linear-law) centroid shift, lens at l source radii: the centroid of the images' light
+    measured from the lens, in polar coordinates (s, phi) about the lens (s in source radii), minus u."""
+    with mp.workdps(CENTROID_DIGITS):
+        l_, rho_ = mp.mpf(l), mp.mpf(rho)
+        if l_ == 0:
+            return mp.mpf(0), mp.mpf(0)
+
+        def half_angle(s: mp.mpf) -> mp.mpf:  # the half-angle of the circle of radius s inside the source
+            if s + l_ <= 1:
+                return mp.pi
+            return mp.acos(max(mp.mpf(-1), min(mp.mpf(1), (s * s + l_ * l_ - 1) / (2 * s * l_))))
+
+        def root_cos(s: mp.mpf) -> mp.mpf:  # ∫ sqrt(1 - r²) cos φ dφ over the arc, 1 - r² = a + b cos φ
+            a, b = 1 - s * s - l_ * l_, 2 * s * l_
+            end = half_angle(s)
+            return 2 * mp.quad(lambda phi: mp.sqrt(max(a + b * mp.cos(phi), mp.mpf(0))) * mp.cos(phi), [0, end])
+
+        def root_arc(s: mp.mpf) -> mp.mpf:
+            a, b = 1 - s * s - l_ * l_, 2 * s * l_
+            end = half_angle(s)
+            return 2 * mp.quad(lambda phi: mp.sqrt(max(a + b * mp.cos(phi), mp.mpf(0))), [0, end])
+
+        def images(s: mp.mpf) -> tuple[mp.mpf, mp.mpf]:  # s·A(ρs)·ρ and s·g(ρs), finite at s = 0
+            big = rho_ * s
+            return (big * big + 2) / mp.sqrt(big * big + 4), s * (big * big + 3) / mp.sqrt(big * big + 4)
+
+        lo, hi = max(mp.mpf(0), l_ - 1), l_ + 1
+        knots = sorted({lo, hi} | ({abs(1 - l_)} if lo < abs(1 - l_) < hi else set()))
+        m_uniform = mp.quad(lambda s: images(s)[0] / rho_ * 2 * half_angle(s), knots)
+        n_uniform = mp.quad(lambda s: images(s)[1] * 2 * mp.sin(half_angle(s)), knots)
+        with mp.workdps(20):
+            m_root = mp.quad(lambda s: images(s)[0] / rho_ * root_arc(s), knots)
+            n_root = mp.quad(lambda s: images(s)[1] * root_cos(s), knots)
+        u = l_ * rho_
+        uniform = n_uniform / m_uniform - u
+        limb = ((1 - LD) * n_uniform + LD * n_root) / ((1 - LD) * m_uniform + LD * m_root) - u
+        return uniform, limb
+
+
+def vbm_centroid(limb: bool, tolerance: Union[float, None]) -> Method:
+    """VBMicrolensing's centroid shift: astrox1 (the centroid from the lens) after ESPLMag2 or
+    ESPLMagDark (a1 = 0.6), minus u; Tol scaled by the point-lens magnification at max(u, rho) when given."""
+    vbm = VBMicrolensing.VBMicrolensing()
+    vbm.astrometry = True
+
+    def one(u: float, rho: float) -> float:
+        if tolerance is not None:
+            vbm.Tol = tolerance * point_lens(max(u, rho))
+        vbm.a1 = LD if limb else 0.0
+        vbm.ESPLMagDark(u, rho) if limb else vbm.ESPLMag2(u, rho)
+        return float(vbm.astrox1) - u
+
+    # u = 0 is outside its domain: the smallest positive double stands in for it
+    return lambda rho, ls: per_point(lambda u: one(max(u, 5e-324), rho), [l * rho for l in ls])
+
+
+def absolute_errors(methods: dict[str, Method], points: list[Point], refs: dict[Point, mp.mpf]) -> Errors:
+    """The difference to the reference over |reference| + 1e-16·(u + rho) (the shift vanishes at the
+    centre and near the limb)."""
+    errors: Errors = {}
+    for name, method in methods.items():
+        errors[name] = {}
+        for rho in dict.fromkeys(p[2] for p in points):
+            here = [p for p in points if p[2] == rho]
+            for point, got in zip(here, method(rho, [p[1] for p in here])):
+                ref = refs[point]
+                scale = abs(ref) + mp.mpf(1e-16) * (point[1] * rho + rho)
+                errors[name][point] = got if isinstance(got, str) else float((mp.mpf(got) - ref) / scale)
+    return errors
+
+
+def centroid_comparison(quick: bool) -> None:
+    rhos = [0.1] if quick else RHOS
+    points = grid(rhos)
+    start = time.perf_counter()
+    refs = {p: centroid_reference(p[1], p[2]) for p in points}
+    uniform = absolute_errors({
+        "velmora witt_mao_centroid_shift": velmora_method(velmora.witt_mao_centroid_shift),
+        "VBMicrolensing ESPLMag2 astrox1": vbm_centroid(False, None),
+    }, points, {p: r[0] for p, r in refs.items()})
+    law = ((0.0, 1.0), (1 - LD, LD))
+    limb = absolute_errors({
+        "velmora integrated_law_heyrovsky_centroid_shift":
+            lambda rho, ls: list(velmora.integrated_law_heyrovsky_centroid_shift(ls, 1.0, rho, *law)),
+        "VBMicrolensing ESPLMagDark astrox1": vbm_centroid(True, None),
+        "VBMicrolensing ESPLMagDark astrox1 Tol=1e-6·A": vbm_centroid(True, 1e-6),
+    }, points, {p: r[1] for p, r in refs.items()})
+    print(f"Centroid shift, {len(points)} points: rho in {rhos}; the difference to a reference (uniform 30 digits, law 20)"
+          f" over |reference| + 1e-16·(u + rho) ({time.perf_counter() - start:.0f} s for the references)")
+    print_table("uniform disk, centroid shift", uniform)
+    print_table("limb-darkened disk, linear coefficient 0.6, centroid shift", limb)
+
+
 def plot(folder: pathlib.Path, uniform: Errors, limb: Errors) -> pathlib.Path:
     import matplotlib
 
@@ -432,7 +542,11 @@ def main() -> None:
     parser.add_argument("--quick", action="store_true", help="one source size, rho = 0.1, instead of five")
     parser.add_argument("--table", action="store_true",
                         help="print the tables as the Markdown of docs/validation.md instead, and draw no plot")
+    parser.add_argument("--centroid", action="store_true", help="the centroid shifts beside VBMicrolensing's alone")
     args = parser.parse_args()
+    if args.centroid:
+        centroid_comparison(args.quick)
+        return
     start = time.perf_counter()
     rhos = [0.1] if args.quick else RHOS
     points = grid(rhos)
