@@ -4,7 +4,9 @@ witt_mao_centroid_shift against tests/data/disk_centroid_shifts.json (N/M - u fr
 integrals at 60 digits); integrated_law_heyrovsky_centroid_shift for the uniform, linear, quadratic,
 square-root and power-2 laws against sum_j w_j Z_pj / sum_j w_j J_pj, with Z_p the stored integrals
 of the ring's shift numerator (tests/data/centroid_power_integrals.json) and J_p those of the ring
-magnification (tests/data/power_integrals.json), read with tests/_references.py. Per region of the
+magnification (tests/data/power_integrals.json); integrated_flux_map_heyrovsky_centroid_shift for
+four flux maps against tests/data/flux_map_centroid_shifts.json (the same radius integrals of the
+piecewise-linear profile); all read with tests/_references.py. Per region of the
 lens position l (source radii): inside (l < 1 - 1e-3), at the limb (|l - 1| <= 1e-3), outside
 (1 + 1e-3 < l < 16), far (l >= 16). Prints per law and region the largest |error|/|shift| and the
 largest error over the accuracy asked, 1e-12·|shift| + 1e-16·(u + rho) (below 1: met), and the
@@ -70,6 +72,10 @@ def main():
             got = velmora.integrated_law_heyrovsky_centroid_shift([l], 1.0, rho, powers, weights)[0]
             cases.append((l, rho, got, ref))
         table(f"  law: {name}", cases)
+    _, maps, rows = load_data("flux_map_centroid_shifts.json")
+    table("integrated_flux_map_heyrovsky_centroid_shift", [
+        (r["l"], r["rho"], velmora.integrated_flux_map_heyrovsky_centroid_shift([r["l"]], 1.0, r["rho"], *maps[r["table"]])[0],
+         r["value"]) for r in rows])
 
 
 if __name__ == "__main__":

@@ -19,8 +19,8 @@ light curve side by side with VBMicrolensing; integrated_law_heyrovsky_magnifica
 limb-darkening laws beside the built-in law, by region of l, and a quadratic-law light curve beside
 VBMicrolensing's ESPLMagDark with the same law; cost against len(l) and the fixed per-call overhead;
 cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
-against linear scaling); the astrometric centroid shifts (witt_mao_centroid_shift and
-integrated_law_heyrovsky_centroid_shift) per lens position beside their magnifications, by region
+against linear scaling); the astrometric centroid shifts (witt_mao_centroid_shift,
+integrated_law_heyrovsky_centroid_shift and integrated_flux_map_heyrovsky_centroid_shift) per lens position beside their magnifications, by region
 and along a light curve.
 Usage: python benchmarks/bench.py [--quick] [--centroid] (--centroid: that last part alone)
 """
@@ -409,6 +409,9 @@ CENTROID_PAIRS = [
        lambda l, rho, pw=pw: velmora.integrated_law_heyrovsky_centroid_shift(l, 1.0, rho, *pw),
        lambda l, rho, pw=pw: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *pw))
       for name, pw in (LAWS[0], LAWS[1])],
+    ("100-knot map: integrated_flux_map_heyrovsky_centroid_shift",
+     lambda l, rho: velmora.integrated_flux_map_heyrovsky_centroid_shift(l, 1.0, rho, *TABLE_100),
+     lambda l, rho: velmora.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, *TABLE_100)),
 ]
 
 
@@ -424,7 +427,7 @@ def centroid_costs(repeats, scale):
     head = f"  {'function':<60}{'rho':>6}" + "".join(f"{f'l {lo:g}-{hi:g}':>11}{'/ mag':>7}" for lo, hi in ranges)
     print(head)
     for name, shift, magnification in CENTROID_PAIRS:
-        n = (100_000 if name.startswith("uniform") else 1000) // scale
+        n = (100_000 if name.startswith("uniform") else 100 if name.startswith("100-knot") else 1000) // scale
         for rho in (0.05, 1.0):
             cells = []
             for lo, hi in ranges:

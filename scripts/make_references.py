@@ -16,7 +16,9 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
 - peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
 - disk_centroid_shifts.json: the astrometric centroid shift of a uniform disk;
 - centroid_power_integrals.json: Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr, Z the ring's centroid-shift
-  numerator, from which with power_integrals.json every power law's shift follows.
+  numerator, from which with power_integrals.json every power law's shift follows;
+- flux_map_centroid_shifts.json: flux maps' centroid shifts (the radius integral of Z over that of
+  the ring magnification).
 """
 import argparse
 import json
@@ -192,6 +194,27 @@ def centroid_power_rows():
     return rows + [{"l": l, "rho": rho, "p": p} for (l, rho), ps in CENTROID_LIMB_POWERS.items() for p in ps]
 
 
+# flux_map_centroid_shifts.json: four of the flux maps above: the lens on a knot and 1e-9 beside one,
+# on the step of a map that ends inside the disk, within 1e-12 of the limb of a map bright there
+# (its limb value is taken out as a uniform disk), just outside, and both sides of the far-field
+# switch at l = 4; rho 1e-3 to 1e4.
+CENTROID_TABLE_POINTS = {
+    "two knots": [(0.7, 1e-3), (0.7 + 1e-9, 1.0), (0.3, 1.0), (1.0, 100.0), (2.0, 1.0)],
+    "spot": [(0.3000001, 0.05), (0.30000005, 1.0), (0.5, 0.05), (0.5 + 1e-9, 1.0), (0.9, 10.0), (3.99, 1.0),
+             (4.0, 1.0)],
+    "law 5 knots": [(0.25, 1e-3), (1 - 1e-12, 0.05), (1.0, 1.0), (1 + 1e-12, 1e4), (1.2, 0.05)],
+    "beyond the limb": [(0.6, 0.05), (1 + 1e-12, 1.0), (0.2, 1e4)],
+}
+
+
+def centroid_table_rows():
+    return [{"table": name, "l": l, "rho": rho} for name, points in CENTROID_TABLE_POINTS.items() for l, rho in points]
+
+
+def centroid_tables():
+    return {name: (TABLES[name][0], TABLES[name][1]) for name in CENTROID_TABLE_POINTS}
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -224,6 +247,14 @@ FILES = {
                "M = ρ∫Φ'(s)(ρ + u cos θ)/s dθ, ΔΦ = A) by mpmath tanh-sinh split at θ = π/2 and π",
         precision="60 digits; stored to 25 significant digits",
         tolerance=1e-16),
+    "flux_map_centroid_shifts.json": dict(
+        kind="flux_map_centroid_shift", columns=["table", "l", "rho", "value"], rows=centroid_table_rows,
+        tables=centroid_tables,
+        method="mpmath tanh-sinh quadrature of 2πr·Z(l, r)·P(r) over [0, 1] split at the knots as "
+               "flux_map_integrals.json, Z the ring's centroid-shift numerator by tanh-sinh in the Legendre "
+               "variable at 30 digits, over the same of the ring magnification (Carlson's form)",
+        precision=f"{INTEGRAL_DPS} digits (quadrature), 30 digits (integrand); stored to 25 significant digits",
+        tolerance=1e-15),
     "centroid_power_integrals.json": dict(
         kind="centroid_power_integral", columns=["l", "rho", "p", "value"], rows=centroid_power_rows, tables=dict,
         method="mpmath tanh-sinh quadrature of 2πr·Z(l, r)·μ^p over [0, 1] split as power_integrals.json; Z the "

@@ -26,6 +26,7 @@ __all__ = [
     "integrated_law_heyrovsky_magnification",
     "witt_mao_centroid_shift",
     "integrated_law_heyrovsky_centroid_shift",
+    "integrated_flux_map_heyrovsky_centroid_shift",
 ]
 
 __version__: str
@@ -294,4 +295,31 @@ def integrated_law_heyrovsky_centroid_shift(
     Raises:
         TypeError: an argument is not a number / a sequence of numbers.
         ValueError: as ``integrated_law_heyrovsky_magnification`` for bad ``powers`` or ``weights``.
+    """
+
+def integrated_flux_map_heyrovsky_centroid_shift(
+    l: _FloatSequence, re: float, rstar: float, bl: _FloatSequence, bf: _FloatSequence
+) -> list[float]:
+    """Astrometric centroid shift of a disk source with a tabulated radial brightness, ring route.
+
+    The shift as in ``witt_mao_centroid_shift`` (Einstein radii, along the lens-to-source axis,
+    positive away from the lens) for the brightness of ``integrated_flux_map_heyrovsky_magnification``
+    (linear between the knots, 0 outside them): the radius integral of the ring's shift numerator
+    over that of the ring magnification, split at r = l and at the knots; a series in the map's
+    moments from l = 4 (as the magnification's).
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        bl: radii of the knots, in source radii, ascending.
+        bf: brightness at each knot (any scale), as many as ``bl``.
+
+    Returns:
+        One shift per element of ``l``, in Einstein radii; NaN if the map has no brightness inside
+        the source.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        PanicException: ``bl`` and ``bf`` differ in length.
     """

@@ -26,6 +26,7 @@ EXPECTED_ORDER = [
     "integrated_law_heyrovsky_magnification",  # registered after the seven, whose order is unchanged
     "witt_mao_centroid_shift",
     "integrated_law_heyrovsky_centroid_shift",
+    "integrated_flux_map_heyrovsky_centroid_shift",
 ]
 PANIC_TEXT = panic_text(3, 4)
 REFUSED = f"ImportError: {MESSAGES['subinterpreter']}"

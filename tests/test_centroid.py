@@ -331,3 +331,81 @@ def test_ring_numerator_against_the_reference(rho):
             if not err <= 1e-14 * abs(float(want)) + 5e-15 * ring_scale(l, r, rho):
                 bad.append(f"l={l} r={r}: {got!r}, want {mp.nstr(want, 17)}, rel {err / abs(float(want)):.1e}")
     assert_all_ok(bad)
+
+
+# ---------------------------------------------------------------------------------------------
+# integrated_flux_map_heyrovsky_centroid_shift: a flux map (bl, bf) read linearly, 0 outside it.
+# tests/data/flux_map_centroid_shifts.json holds the shift of four maps (mpmath radius integrals of
+# the ring's numerator and of the ring magnification, split at the knots, at 20 digits).
+
+MAP_SHIFT = velmora.integrated_flux_map_heyrovsky_centroid_shift
+_, MAPS, MAP_ROWS = load_data("flux_map_centroid_shifts.json")
+
+
+def test_flux_map_reference_points():
+    # The lens on a knot and 1e-9 beside one, within 1e-12 of the limb on both sides of a map bright
+    # there, on the step of a map ending inside the disk, both sides of the far-field switch at 4.
+    ls = {row["l"] for row in MAP_ROWS}
+    assert {0.7, 0.5, 0.5 + 1e-9, 1 - 1e-12, 1 + 1e-12, 1.0, 3.99, 4.0} <= ls and len(MAPS) >= 4
+
+
+@pytest.mark.parametrize("name", sorted({row["table"] for row in MAP_ROWS}))
+def test_flux_map_against_stored_references(name):
+    bl, bf = MAPS[name]
+    bad = []
+    for row in [row for row in MAP_ROWS if row["table"] == name]:
+        l, rho, want = row["l"], row["rho"], row["value"]
+        got = MAP_SHIFT([l], 1.0, rho, bl, bf)[0]
+        err = float(abs(mp.mpf(got) - want))
+        if not err <= allowed(float(want), l, rho):
+            bad.append(f"l={l!r} rho={rho!r}: got {got!r}, want {mp.nstr(want, 17)}, error {err:.2e} = "
+                       f"{err / allowed(float(want), l, rho):.2f} of the allowed")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("rho", LAW_RHOS)
+def test_uniform_flux_maps_are_the_disk(rho):
+    # One knot, or a constant line over the disk (its value at the limb taken out as a uniform disk
+    # leaves nothing), or a constant line reaching beyond the limb: the uniform disk's shift.
+    want = SHIFT(LAW_SWEEP, 1.0, rho)
+    bad = []
+    for bl, bf in (([0.5], [2.0]), ([0.0, 1.0], [3.0, 3.0]), ([0.0, 0.4, 2.0], [1.0, 1.0, 1.0])):
+        got = MAP_SHIFT(LAW_SWEEP, 1.0, rho, bl, bf)
+        bad += [f"{bl} l={l!r}: map {a!r}, disk {b!r}" for l, a, b in zip(LAW_SWEEP, got, want)
+                if not abs(a - b) <= allowed(b, l, rho)]
+    assert_all_ok(bad)
+
+
+def test_flux_map_zero_at_the_centre_finite_and_nan_without_light():
+    # 0 at l = 0, finite everywhere for a bright map; NaN where the map has no light in the source,
+    # as the magnification.
+    bl, bf = MAPS["spot"]
+    for rho in LAW_RHOS:
+        got = MAP_SHIFT(LAW_SWEEP, 1.0, rho, bl, bf)
+        assert got[0] == 0.0 and all(math.isfinite(v) for v in got), (rho, list(zip(LAW_SWEEP, got)))
+    dark = MAP_SHIFT([0.5, 2.0, 10.0], 1.0, 0.1, [1.5, 2.0], [1.0, 1.0])
+    assert all(math.isnan(v) for v in dark)
+
+
+def test_flux_map_continuous_across_a_knot_and_the_limb():
+    # A map's shift changes by no more than a small multiple of the step in l beside a knot (0.5)
+    # and across the limb.
+    bl, bf = MAPS["law 5 knots"]
+    bad = []
+    for rho in (1e-3, 0.05, 1.0, 100.0):
+        for x in (0.5, 1.0):
+            for dl in (1e-12, 1e-9):
+                below, at, above = MAP_SHIFT([x - dl, x, x + dl], 1.0, rho, bl, bf)
+                bound = 50 * dl * rho * math.log(1 / dl) * max(1.0, 1 / rho) + 1e-15 * rho
+                if not (abs(below - at) <= bound and abs(above - at) <= bound):
+                    bad.append(f"rho={rho} x={x} dl={dl}: {below!r}, {at!r}, {above!r}, bound {bound:.1e}")
+    assert_all_ok(bad)
+
+
+def test_flux_map_vector_units_and_keywords():
+    bl, bf = MAPS["spot"]
+    ls = [0.0, 0.3, 0.5, 1.0, 1.2, 5.0]
+    together = MAP_SHIFT(ls, 1.0, 0.05, bl, bf)
+    assert together == [MAP_SHIFT([l], 1.0, 0.05, bl, bf)[0] for l in ls]
+    assert MAP_SHIFT(ls, 2.0, 0.1, bl, bf) == together
+    assert MAP_SHIFT(bf=bf, bl=bl, rstar=0.05, re=1.0, l=ls) == together

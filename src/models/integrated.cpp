@@ -39,4 +39,10 @@ CalcResult<std::vector<double>> integrated_law_heyrovsky_centroid_shift(std::vec
     return integrated::power_law_centroid_route(l, re, rstar, powers, weights, integrated::kPowerLawRule);
 }
 
+CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_centroid_shift(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf) {
+    return integrated::table_centroid_route(l, re, rstar, bl, bf, integrated::kTableRule);
+}
+
 }  // namespace velmora

@@ -34,4 +34,10 @@ CalcResult<std::vector<double>> integrated_law_heyrovsky_centroid_shift(std::vec
                                                                         std::vector<double> powers,
                                                                         std::vector<double> weights);
 
+// The astrometric centroid shift of the flux map (bl, bf) above, ring route; the same argument
+// errors as integrated_flux_map_heyrovsky_magnification.
+CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_centroid_shift(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf);
+
 }  // namespace velmora

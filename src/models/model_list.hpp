@@ -54,6 +54,8 @@ inline constexpr std::tuple kModels{
     model<witt_mao_centroid_shift>("witt_mao_centroid_shift", "l", "re", "rstar"),
     model<integrated_law_heyrovsky_centroid_shift>("integrated_law_heyrovsky_centroid_shift", "l", "re", "rstar",
                                                    "powers", "weights"),
+    model<integrated_flux_map_heyrovsky_centroid_shift>("integrated_flux_map_heyrovsky_centroid_shift", "l", "re",
+                                                        "rstar", "bl", "bf"),
 };
 
 }  // namespace velmora::models

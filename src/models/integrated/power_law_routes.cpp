@@ -208,20 +208,6 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
     return floored(std::move(out), l, rho, law.nonnegative(), floor);
 }
 
-namespace {
-
-// The ring's centroid-shift numerator at the radii of one lens position (one at a time: its two forms
-// branch per radius).
-struct RingCentroid {
-    double l, rho;
-    double operator()(double r) const { return ring_centroid(l, r, rho); }
-    void operator()(std::span<const double> r, std::span<double> out) const {
-        for (std::size_t k = 0; k < r.size(); ++k) out[k] = ring_centroid(l, r[k], rho);
-    }
-};
-
-}  // namespace
-
 CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
                                                          std::span<const double> powers,
                                                          std::span<const double> weights, const GradedRule& rule) {

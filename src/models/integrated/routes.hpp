@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "models/at_least_one.hpp"
+#include "models/centroid.hpp"
 #include "numerics/calc_result.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 
@@ -55,11 +56,28 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
                                                      const GradedRule& rule, Floor floor);
 
 // A power law's centroid shift (power_law_routes.cpp): the ring route's integral of the ring's
-// centroid-shift numerator over the same of the ring magnification, the far-field series from
-// l = 16 (models/centroid.hpp). Not floored.
+// centroid-shift numerator over the same of the ring magnification, the far-field series from the
+// law's far_from() (models/centroid.hpp). Not floored.
 CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
                                                          std::span<const double> powers,
                                                          std::span<const double> weights, const GradedRule& rule);
+
+// A flux map's centroid shift (table_routes.cpp): the ring route's pieces, each integrated with the
+// ring's centroid-shift numerator and with the ring magnification, the first sum over the second;
+// the far-field series where the map's magnification takes its own. Not floored.
+CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& l, double re, double rstar,
+                                                     std::span<const double> bl, std::span<const double> bf,
+                                                     const GradedRule& rule);
+
+// The ring's centroid-shift numerator (models/centroid.hpp) at the radii of one lens position, as
+// the routes take a ring function (one radius at a time: its two forms branch per radius).
+struct RingCentroid {
+    double l, rho;
+    double operator()(double r) const { return ring_centroid(l, r, rho); }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        for (std::size_t k = 0; k < r.size(); ++k) out[k] = ring_centroid(l, r[k], rho);
+    }
+};
 
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).
