@@ -418,7 +418,8 @@ CENTROID_PAIRS = [
 def centroid_costs(repeats, scale):
     """The centroid shifts' cost per lens position and its ratio to the corresponding magnification
     (witt_mao_magnification, integrated_law_heyrovsky_magnification with the same law), both timed
-    in this run on the same positions: by region of l at rho = 0.05 and 1, and along a light curve
+    in this run on the same positions: by region of l at rho = 0.05, 1 and 10 (the uniform disk's
+closed form takes its double-double steps below l = 3 when u = l·rho is large), and along a light curve
     (2000 epochs over t0 +- 2 tE, u0 = rho/2, rho = 0.05)."""
     print("\nCentroid shifts by region, random l in each range (numpy input): us per position, and the shift's")
     print("time over its magnification's (witt_mao_magnification; integrated_law_heyrovsky_magnification, same law):")
@@ -428,7 +429,7 @@ def centroid_costs(repeats, scale):
     print(head)
     for name, shift, magnification in CENTROID_PAIRS:
         n = (100_000 if name.startswith("uniform") else 100 if name.startswith("100-knot") else 1000) // scale
-        for rho in (0.05, 1.0):
+        for rho in (0.05, 1.0, 10.0):
             cells = []
             for lo, hi in ranges:
                 l = rng.uniform(lo, hi, n)
