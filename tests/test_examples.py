@@ -16,6 +16,7 @@ EXAMPLES = ROOT / "examples"
 CASES = {
     "quickstart.py": (None, "rstar/re = 0.05; l in source radii", []),
     "light_curve.py": ("light_curve.png", "t0 = 0.0 d, u0 = 0.02, tE = 20.0 d, rho = 0.05", []),
+    "astrometry.py": ("astrometry.png", "t0 = 0.0 d, u0 = 0.02, tE = 20.0 d, rho = 0.05; shift in Einstein radii", []),
     "flux_map.py": ("flux_map.png", "rstar/re = 0.05; l in source radii; belt", []),
     "limb_darkening.py": (None, "1. Common laws, directly as sums of powers of mu", ["--quick"]),
     "fit_mb08310.py": ("mb08310.png", "MOA-2008-BLG-310: 3482 points in 7 data sets", ["--quick"]),
