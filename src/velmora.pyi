@@ -10,7 +10,8 @@ Units used by every function:
 
 Sequence arguments accept any sequence of numbers (list, tuple, range, a 1-D NumPy array); the
 results are a new ``list[float]`` with one value per element of ``l`` (``numpy.asarray`` turns it
-into an array).
+into an array). A ``*_gradient`` function returns a tuple of three such lists: the magnification
+A, dA/du at fixed rho and dA/drho at fixed u.
 """
 
 from typing import Protocol, SupportsFloat, SupportsIndex, type_check_only
@@ -24,6 +25,7 @@ __all__ = [
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
     "integrated_law_heyrovsky_magnification",
+    "witt_mao_magnification_gradient",
 ]
 
 __version__: str
@@ -239,4 +241,35 @@ def integrated_law_heyrovsky_magnification(
         ValueError: ``powers`` and ``weights`` differ in length, ``powers`` is empty, a power is
             negative, NaN or infinite, a weight is not finite, or N is not positive (the message
             names the argument); nothing is computed then.
+    """
+
+def witt_mao_magnification_gradient(
+    l: _FloatSequence, re: float, rstar: float
+) -> tuple[list[float], list[float], list[float]]:
+    """Magnification of a uniform disk source and its two partial derivatives.
+
+    With u = l*rho the lens-source distance and rho = rstar/re the source radius, both in
+    Einstein radii: the magnification W (bit for bit what ``witt_mao_magnification`` returns),
+    dW/du at fixed rho and dW/drho at fixed u, which equals (2/rho)*(A_ring - W), A_ring the
+    magnification of the source's rim (``heyrovsky_magnification`` at r = 1). Both come from
+    closed forms in complete elliptic integrals; from l = 4 on, from the far-field series
+    differentiated term by term. Both derivatives diverge like log|l - 1| at the limb; with the
+    lens exactly on the limb they are -inf and +inf.
+
+    For a light curve u(t) = sqrt(u0^2 + ((t - t0)/tE)^2) the chain rule gives
+    dA/dt0 = -dA/du * (t - t0)/(tE^2 * u), dA/du0 = dA/du * u0/u,
+    dA/dtE = -dA/du * ((t - t0)/tE)^2/(tE * u), and dA/drho directly.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+
+    Returns:
+        A tuple (A, dA_du, dA_drho) of three lists, each with one value per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        RuntimeError: as ``witt_mao_magnification`` (a lens on the limb of a source with
+            rstar/re < 0).
     """

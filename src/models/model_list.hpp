@@ -50,6 +50,7 @@ inline constexpr std::tuple kModels{
                                                      "bl", "bf"),
     model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
                                                   "powers", "weights"),
+    model<witt_mao_magnification_gradient>("witt_mao_magnification_gradient", "l", "re", "rstar"),
 };
 
 }  // namespace velmora::models
