@@ -19,8 +19,9 @@ light curve side by side with VBMicrolensing; integrated_law_heyrovsky_magnifica
 limb-darkening laws beside the built-in law, by region of l, and a quadratic-law light curve beside
 VBMicrolensing's ESPLMagDark with the same law; cost against len(l) and the fixed per-call overhead;
 cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
-against linear scaling).
-Usage: python benchmarks/bench.py [--quick]
+against linear scaling); each gradient function beside its value function, by region of l and on
+a light curve (--gradients: that part alone).
+Usage: python benchmarks/bench.py [--quick] [--gradients]
 """
 from __future__ import annotations
 
@@ -185,9 +186,13 @@ def fmt_err(e):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="tenfold smaller workloads")
+    parser.add_argument("--gradients", action="store_true", help="only the gradient functions beside their values")
     args = parser.parse_args()
     scale = 10 if args.quick else 1
     repeats = 3 if args.quick else 5
+    if args.gradients:
+        gradients(repeats, scale)
+        return
 
     rows = []
     per_point = {}
@@ -237,6 +242,7 @@ def main():
     light_curve(repeats)
     law_regions(repeats, scale)
     law_light_curve(repeats)
+    gradients(repeats, scale)
 
     print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
     for n in (1, 10, 1000, 10_000, 100_000, 1_000_000)[: 5 if args.quick else 6]:
@@ -392,6 +398,38 @@ def law_light_curve(repeats):
         theirs_o = best_time(lambda: [engine.ESPLMagDark(u, other) for u in us_o], max(repeats // 2, 1))
         print(f"  {other:>8g}{np.mean(lo < 1):>9.1%}{ours_o / len(t) * 1e6:>10.3f}{theirs_o / len(t) * 1e6:>10.3f}"
               f"{ours_o / theirs_o:>13.2f}")
+
+
+def gradients(repeats, scale):
+    """Each gradient function (the value and dA/du, dA/drho) beside its value function on the same
+    positions (numpy input), rho = 0.05: random l by region, and a light curve of 2000 epochs over
+    t0 +- 40 d, tE = 20 d, u0 = rho/2."""
+    rho = 0.05
+    rng = np.random.default_rng(12)
+    t = np.linspace(-40.0, 40.0, 2000)
+    curve = np.hypot(rho / 2, t / 20.0) / rho
+    quadratic = LAWS[1][1]
+    pairs = [
+        ("witt_mao (uniform disk)", 200_000 // scale,
+         lambda l: velmora.witt_mao_magnification(l, 1.0, rho),
+         lambda l: velmora.witt_mao_magnification_gradient(l, 1.0, rho)),
+        ("integrated_law, quadratic", 2000 // scale,
+         lambda l: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *quadratic),
+         lambda l: velmora.integrated_law_heyrovsky_magnification_gradient(l, 1.0, rho, *quadratic)),
+        ("integrated_law, square-root", 2000 // scale,
+         lambda l: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *LAWS[2][1]),
+         lambda l: velmora.integrated_law_heyrovsky_magnification_gradient(l, 1.0, rho, *LAWS[2][1])),
+    ]
+    ranges = ((0.0, 1.0), (1.0, 4.0), (4.0, 1e3))
+    print(f"\nGradients beside their values, rho = {rho:g} (numpy input): us per position, and the ratio gradient/value")
+    print(f"  {'function':<30}" + "".join(f"{f'l {lo:g}-{hi:g}':>22}" for lo, hi in ranges) + f"{'light curve':>22}")
+    for name, n, value, gradient in pairs:
+        cells = []
+        for l in [rng.uniform(lo, hi, n) for lo, hi in ranges] + [np.resize(curve, max(n, len(curve)))]:
+            tv = best_time(lambda: value(l), repeats) / len(l) * 1e6
+            tg = best_time(lambda: gradient(l), repeats) / len(l) * 1e6
+            cells.append(f"{f'{tg:.3f}/{tv:.3f}':>16}{tg / tv:>5.2f}x")
+        print(f"  {name:<30}" + "".join(cells))
 
 
 if __name__ == "__main__":

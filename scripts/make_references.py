@@ -13,7 +13,8 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
   subset of the points, other powers, from which every law Σ w_j μ^p_j follows;
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
-- peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6).
+- peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
+- power_gradients.json: the derivatives of J_p in u and in rho (the power laws' gradients).
 """
 import argparse
 import json
@@ -151,6 +152,24 @@ def peaked_rows():
     return [{"l": l, "rho": rho, "p": p} for p in (100.0, 1e6) for l, rho in PEAKED_POINTS]
 
 
+# power_gradients.json: dJ_p/du and dJ_p/drho for the powers of the common laws (linear and
+# quadratic 1, 2; square-root 1/2; power-2 with alpha = 0.7), from which every such law's gradient
+# follows (J_0 = pi W has the disk's closed-form derivatives). The centre, inside, 1e-9 from the
+# limb on both sides, outside, below and beyond the derivatives' far-field switch at l = 4; rho
+# from 1e-3 to 100.
+GRADIENT_POINTS = [
+    (0.0, 0.05), (0.5, 0.05), (1 - 1e-9, 0.05), (1 + 1e-9, 0.05), (1.5, 0.05), (3.5, 0.05), (10.0, 0.05),
+    (0.3, 1.0), (0.999, 1.0), (1.001, 1.0), (2.5, 1.0), (6.0, 1.0),
+    (0.5, 1e-3), (1.2, 1e-3), (0.5, 100.0), (1.5, 100.0),
+]
+GRADIENT_POWERS = (0.5, 0.7, 1.0, 2.0)
+
+
+def gradient_rows():
+    return [{"l": l, "rho": rho, "p": p, "which": which} for l, rho in GRADIENT_POINTS for p in GRADIENT_POWERS
+            for which in ("u", "rho")]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -177,6 +196,13 @@ FILES = {
                "width 1/√p, at 30 digits (μ^p multiplies the relative error of μ by p), over N = 2π/(p + 2)",
         precision="30 digits (quadrature), 34 digits (integrand); stored to 25 significant digits",
         tolerance=1e-16),
+    "power_gradients.json": dict(
+        kind="power_gradient", columns=["l", "rho", "p", "which", "value"], rows=gradient_rows, tables=dict,
+        method="five-point central differences (step 1e-3 of the scale on which J_p varies) of J_p as in "
+               "power_integrals.json, in u = l*rho at fixed rho or in rho at fixed u",
+        precision="about 1e-13 relative (truncation ~3e-14, quadrature 1e-19 times 1e3); stored to 25 significant "
+                  "digits",
+        tolerance=1e-12),
 }
 
 

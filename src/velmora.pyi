@@ -26,6 +26,7 @@ __all__ = [
     "discrete_flux_map_heyrovsky_magnification",
     "integrated_law_heyrovsky_magnification",
     "witt_mao_magnification_gradient",
+    "integrated_law_heyrovsky_magnification_gradient",
 ]
 
 __version__: str
@@ -272,4 +273,36 @@ def witt_mao_magnification_gradient(
         TypeError: an argument is not a number / a sequence of numbers.
         RuntimeError: as ``witt_mao_magnification`` (a lens on the limb of a source with
             rstar/re < 0).
+    """
+
+def integrated_law_heyrovsky_magnification_gradient(
+    l: _FloatSequence, re: float, rstar: float, powers: _FloatSequence, weights: _FloatSequence
+) -> tuple[list[float], list[float], list[float]]:
+    """Magnification of a disk source with a power-of-mu limb-darkening law, and its derivatives.
+
+    The law and its arguments are those of ``integrated_law_heyrovsky_magnification``, whose
+    values the first list holds bit for bit. With u = l*rho and rho = rstar/re, the derivatives
+    dA/du at fixed rho and dA/drho at fixed u come from the law's integral integrated by parts
+    over the radius: the profile's derivative times the uniform-disk derivatives of the concentric
+    disks (``witt_mao_magnification_gradient``), plus the uniform part (the power-0 weights) times
+    the full disk's. From l = 4 on (farther for laws with large weights) the law's
+    far-field series is differentiated term by term. A law dark at the limb (every weight of power
+    0 zero) has finite derivatives with the lens on the limb; otherwise they are infinite there,
+    like the uniform disk's. The chain rule to (t0, u0, tE, rho) is that of
+    ``witt_mao_magnification_gradient``.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        powers: the powers of mu, each >= 0 and finite.
+        weights: the weight of each power, each finite, as many as ``powers`` (any scale: the
+            result is normalised).
+
+    Returns:
+        A tuple (A, dA_du, dA_drho) of three lists, each with one value per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        ValueError: as ``integrated_law_heyrovsky_magnification``; nothing is computed then.
     """

@@ -4,7 +4,9 @@ dA/drho (u fixed), u = l*rho and rho = rstar/re in Einstein radii.
 References, independent of the code under test: central differences of the Witt–Mao closed form
 at 100 digits with steps far below the lens's distance to the limb (tests/_references.py,
 disk_gradient_mp), and for dA/du also the rim integral of A*cos(theta) by mpmath's quadrature,
-which uses no elliptic integral (disk_boundary_d_u). The bound is the one of issue 27:
+which uses no elliptic integral (disk_boundary_d_u). For the power laws: five-point central
+differences of mpmath's radius integrals J_p of the ring magnification (no disk, no integration by
+parts), stored in tests/data/power_gradients.json by scripts/make_references.py. The bound is the one of issue 27:
 |error| <= 1e-10*|d| + 1e-15*A/rho for both derivatives.
 """
 import math
@@ -13,8 +15,9 @@ import mpmath as mp
 import pytest
 
 import velmora
-from _references import disk_boundary_d_u, disk_gradient_mp, disk_mp
-from _support import MESSAGES, assert_all_ok
+from _kernels import load
+from _references import disk_boundary_d_u, disk_gradient_mp, disk_mp, load_data
+from _support import MESSAGES, assert_all_ok, law_failure
 
 REL, ABS = 1e-10, 1e-15  # |error| <= REL*|d| + ABS*A/rho
 
@@ -138,3 +141,166 @@ def test_disk_gradient_returns_three_lists():
     assert type(out) is tuple and len(out) == 3
     assert all(type(part) is list and len(part) == 3 for part in out)
     assert velmora.witt_mao_magnification_gradient([], 1.0, 0.1) == ([], [], [])
+
+
+# --- power laws -----------------------------------------------------------------------------------
+
+LAW_GRADIENT = velmora.integrated_law_heyrovsky_magnification_gradient
+LAW_VALUE = velmora.integrated_law_heyrovsky_magnification
+_, _, _ROWS = load_data("power_gradients.json")
+DJ = {(row["l"], row["rho"], row["p"], row["which"]): row["value"] for row in _ROWS}
+GRADIENT_POINTS = sorted({(l, rho) for l, rho, _, _ in DJ})
+
+# name: (powers, weights); the stored powers are 0.5, 0.7, 1 and 2 (power 0 is the disk).
+LAWS = {
+    "linear c=0.6": ([0.0, 1.0], [0.4, 0.6]),
+    "quadratic (0.4, 0.25)": ([0.0, 1.0, 2.0], [1 - 0.4 - 0.25, 0.4 + 2 * 0.25, -0.25]),
+    "square-root (0.25, 0.45)": ([0.0, 1.0, 0.5], [1 - 0.25 - 0.45, 0.25, 0.45]),
+    "power-2 (0.65, 0.7)": ([0.0, 0.7], [0.35, 0.65]),
+    # dark at the limb: finite derivatives there
+    "dark mu": ([1.0], [1.0]),
+    "dark mu^0.5 + mu^2": ([0.5, 2.0], [0.6, 0.4]),
+    "dark mu^0.7": ([0.7], [1.0]),
+}
+
+
+def law_reference(l, rho, powers, weights):
+    """(A, dA/du, dA/drho): the stored dJ_p, with pi times the disk's derivatives for p = 0, over
+    the exact normaliser N = sum 2 pi w/(p + 2)."""
+    with mp.workdps(40):
+        disk = disk_gradient_mp(l, rho) if 0.0 in powers else None
+        parts = []
+        for which, at in (("u", 1), ("rho", 2)):
+            total = mp.mpf(0)
+            for p, w in zip(powers, weights):
+                total += mp.mpf(w) * (mp.pi * disk[at] if p == 0 else DJ[(l, rho, float(p), which)])
+            parts.append(total)
+        n = 2 * mp.pi * sum(mp.mpf(w) / (mp.mpf(p) + 2) for p, w in zip(powers, weights))
+        return LAW_VALUE([l], 1.0, rho, powers, weights)[0], parts[0] / n, parts[1] / n
+
+
+def law_gradient_check(powers, weights, compute):
+    """Every stored point of the law against the references, the gradient by compute(ls, rho)."""
+    points, results, references = [], [], []
+    for rho in sorted({rho for _, rho in GRADIENT_POINTS}):
+        ls = [l for l, r in GRADIENT_POINTS if r == rho]
+        points += [(l, rho) for l in ls]
+        results += list(zip(*compute(ls, rho)))
+        references += [law_reference(l, rho, powers, weights) for l in ls]
+    return points, results, references
+
+
+def test_gradient_points_span_the_domain():
+    ls = {l for l, _ in GRADIENT_POINTS}
+    assert {0.0, 1 - 1e-9, 1 + 1e-9, 3.5, 10.0} <= ls and min(r for _, r in GRADIENT_POINTS) <= 1e-3
+    assert max(r for _, r in GRADIENT_POINTS) >= 100
+
+
+@pytest.mark.parametrize("name", list(LAWS))
+def test_law_gradient_against_mpmath(name):
+    powers, weights = LAWS[name]
+    check_gradient(*law_gradient_check(powers, weights, lambda ls, rho: LAW_GRADIENT(ls, 1.0, rho, powers, weights)))
+
+
+def test_law_gradient_weakened_rule_fails():
+    """The derivatives' radius rule aiming at e^-12 instead of e^-40 misses the bound somewhere, so
+    the points test the rule; the shipped rule through the kernel extension is the public function."""
+    kern = load()
+    ls = [0.0, 0.3, 1.0, 1.5, 3.0, 12.0]
+    failures = []
+    for name in ("square-root (0.25, 0.45)", "power-2 (0.65, 0.7)", "dark mu"):
+        powers, weights = LAWS[name]
+        assert kern.law_gradient_with_rule(ls, 1.0, 0.05, powers, weights, None, None) == LAW_GRADIENT(
+            ls, 1.0, 0.05, powers, weights)
+        try:
+            check_gradient(*law_gradient_check(
+                powers, weights, lambda ls, rho: kern.law_gradient_with_rule(ls, 1.0, rho, powers, weights, 12.0, None)))
+        except AssertionError as error:
+            failures.append(str(error))
+    assert failures, "a weakened rule passes everywhere"
+
+
+@pytest.mark.parametrize("name", ["linear c=0.6", "square-root (0.25, 0.45)", "power-2 (0.65, 0.7)", "dark mu^0.7"])
+@pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
+def test_law_gradient_value_is_the_plain_function(name, rho):
+    powers, weights = LAWS[name]
+    ls = [0.0, 0.5, 1.0, 1 - 1e-12, 1 + 1e-12, 2.999, 3.0, 3.999, 4.0, 16.0, 1e3, 1e8, math.inf, math.nan, -0.5]
+    got = LAW_GRADIENT(ls, 1.0, rho, powers, weights)[0]
+    want = LAW_VALUE(ls, 1.0, rho, powers, weights)
+    bad = [f"l={l!r}: {g!r} != {w!r}" for l, g, w in zip(ls, got, want)
+           if not (g == w or (math.isnan(g) and math.isnan(w)))]
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("rho", [1e-3, 0.05, 1.0, 100.0])
+def test_law_gradient_on_the_limb(rho):
+    """Dark at the limb (every power > 0): finite on the limb and the limit from both sides (the
+    derivatives' log|c - c_l| times c^(p - 1) dc, c = mu, is integrable; moving the lens by delta
+    moves c_l = sqrt(2 delta) and the integral by ~c_l^p = (2 delta)^(p/2), p the least power: the
+    neighbours at 1 -+ 1e-9 are checked against mpmath above). Bright at the limb: the uniform
+    part's -inf and +inf."""
+    bad = []
+    for name in ("dark mu", "dark mu^0.5 + mu^2", "dark mu^0.7"):
+        powers, weights = LAWS[name]
+        for delta in (1e-12, 1e-9):
+            bound = 10 * (2 * delta) ** (min(powers) / 2)
+            _, d_u, d_rho = LAW_GRADIENT([1 - delta, 1.0, 1 + delta], 1.0, rho, powers, weights)
+            for what, (below, on, above) in (("dA/du", d_u), ("dA/drho", d_rho)):
+                if not (math.isfinite(on) and max(abs(below - on), abs(above - on)) <= bound * abs(on)):
+                    bad.append(f"{name} rho={rho} {what}: {below!r}, {on!r}, {above!r} at l = 1 -+ {delta:g}, 1 "
+                               f"(bound {bound:.1e} relative)")
+    for name in ("linear c=0.6", "square-root (0.25, 0.45)", "power-2 (0.65, 0.7)"):
+        powers, weights = LAWS[name]
+        _, d_u, d_rho = LAW_GRADIENT([1.0], 1.0, rho, powers, weights)
+        if (d_u, d_rho) != ([-math.inf], [math.inf]):
+            bad.append(f"{name} rho={rho}: {d_u}, {d_rho} on the limb")
+    assert_all_ok(bad)
+
+
+def test_law_gradient_far_field():
+    """Far from the source the law's derivatives agree with central differences of its values (to
+    the differences' own ~1e-9 relative and 1e-16/1e-6 absolute, where u is not large) and dA/du
+    tends to the point lens's -8/(u^2 (u^2 + 4)^(3/2))."""
+    bad = []
+    for name in ("quadratic (0.4, 0.25)", "power-2 (0.65, 0.7)"):
+        powers, weights = LAWS[name]
+        for rho in (1e-3, 0.05):
+            ls = [3.9, 4.0, 5.0, 40.0, 1e4]
+            _, d_u, d_rho = LAW_GRADIENT(ls, 1.0, rho, powers, weights)
+            for l, du, dr in zip(ls, d_u, d_rho):
+                u, h = l * rho, 1e-6 * l * rho
+                f = lambda uu, rr: LAW_VALUE([uu / rr], 1.0, rr, powers, weights)[0]
+                fd_u = (f(u + h, rho) - f(u - h, rho)) / (2 * h)
+                hr = 1e-6 * rho
+                fd_rho = (f(u, rho + hr) - f(u, rho - hr)) / (2 * hr)
+                point = -8 / (u * u * (u * u + 4) ** 1.5)
+                if l >= 1e4:
+                    pass  # A - 1 ~ 2/u^4: the differences keep nothing
+                elif not abs(du - fd_u) <= 1e-6 * abs(fd_u):
+                    bad.append(f"{name} rho={rho} l={l}: dA/du {du!r} vs differences {fd_u!r}")
+                elif not abs(dr - fd_rho) <= 1e-6 * abs(fd_rho) + 1e-8:
+                    bad.append(f"{name} rho={rho} l={l}: dA/drho {dr!r} vs differences {fd_rho!r}")
+                if l >= 1e4 and not abs(du - point) <= 1e-7 * abs(point):
+                    bad.append(f"{name} rho={rho} l={l}: dA/du {du!r} vs the point lens {point!r}")
+    assert_all_ok(bad)
+
+
+def test_law_gradient_is_finite_over_the_domain():
+    bad = []
+    for name, (powers, weights) in LAWS.items():
+        for rho in (1e-6, 1e-2, 1.0, 1e2, 1e6):
+            ls = [0.0, 1e-12, 0.5, 1 - 1e-15, 1 + 1e-15, 2.0, 3.999, 4.0, 1e5, 1e150 / rho]
+            for l, a, d_u, d_rho in zip(ls, *LAW_GRADIENT(ls, 1.0, rho, powers, weights)):
+                if not all(math.isfinite(x) for x in (a, d_u, d_rho)):
+                    bad.append(f"{name} rho={rho} l={l}: {a}, {d_u}, {d_rho}")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("powers, weights", [([0.0, 1.0], [0.4]), ([], []), ([0.0, -1.0], [0.5, 0.5]),
+                                             ([0.0, 1.0], [math.nan, 1.0]), ([1.0], [-1.0])])
+def test_law_gradient_errors_are_the_plain_functions(powers, weights):
+    want = law_failure(powers, weights)
+    for fn in (LAW_VALUE, LAW_GRADIENT):
+        with pytest.raises(want.kind) as raised:
+            fn([0.5], 1.0, 0.1, powers, weights)
+        assert str(raised.value) == want.text

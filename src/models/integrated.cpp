@@ -33,4 +33,10 @@ CalcResult<std::vector<double>> integrated_law_heyrovsky_magnification(std::vect
     return integrated::power_law_ring_route(l, re, rstar, powers, weights, integrated::kPowerLawRule, Floor::at_one);
 }
 
+CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                          double rstar, std::vector<double> powers,
+                                                                          std::vector<double> weights) {
+    return integrated::power_law_gradient_route(l, re, rstar, powers, weights, integrated::kPowerLawRule);
+}
+
 }  // namespace velmora

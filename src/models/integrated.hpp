@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "models/gradient.hpp"
 #include "numerics/calc_result.hpp"
 
 namespace velmora {
@@ -27,5 +28,11 @@ CalcResult<std::vector<double>> integrated_flux_map_witt_mao_magnification(std::
 CalcResult<std::vector<double>> integrated_law_heyrovsky_magnification(std::vector<double> l, double re, double rstar,
                                                                        std::vector<double> powers,
                                                                        std::vector<double> weights);
+
+// The same magnifications (bit for bit) with ∂A/∂u at fixed ρ and ∂A/∂ρ at fixed u per lens
+// position, u = l·rstar/re and ρ = rstar/re; the same errors.
+CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                          double rstar, std::vector<double> powers,
+                                                                          std::vector<double> weights);
 
 }  // namespace velmora

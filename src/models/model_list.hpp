@@ -51,6 +51,8 @@ inline constexpr std::tuple kModels{
     model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
                                                   "powers", "weights"),
     model<witt_mao_magnification_gradient>("witt_mao_magnification_gradient", "l", "re", "rstar"),
+    model<integrated_law_heyrovsky_magnification_gradient>("integrated_law_heyrovsky_magnification_gradient", "l",
+                                                           "re", "rstar", "powers", "weights"),
 };
 
 }  // namespace velmora::models

@@ -375,9 +375,7 @@ CalcResult<double> UniformDisk::checked_value(double l) const {
 // Each quantity is formed as ρ² times itself, finite for every ρ > 0, and divided by ρ last.
 // Checked against central differences of the closed form at 100 digits and the rim integral by
 // quadrature (tests/test_gradient.py).
-UniformDisk::ClosedGradient UniformDisk::closed_gradient(double l, double rho) {
-    const double lm1 = l - 1.0;
-    const double lp1 = l + 1.0;
+UniformDisk::ClosedGradient UniformDisk::closed_gradient(double l, double lm1, double lp1, double rho) {
     const double d = lm1 * rho;
     const double s = lp1 * rho;
     const double big_s = std::sqrt(d * d + 4.0);
@@ -452,8 +450,20 @@ Gradient UniformDisk::gradient(double l, double rho) {
         g.value = w;
         return g;
     }
-    const ClosedGradient t = closed_gradient(l, rho);
+    const ClosedGradient t = closed_gradient(l, l - 1.0, l + 1.0, rho);
     return {w, t.d_u, t.d_rho};
+}
+
+// As gradient() for the disk of radius r·ρ, the lens at l/r of its radius, with l − r given: the
+// log singularity at l = r then sees l − r to its last bits, where l/r − 1 formed from the
+// rounded l/r would keep only its absolute 1e-16.
+Gradient UniformDisk::concentric_derivatives(double l, double r, double l_minus_r, double rho) {
+    const double lr = l / r, rho_r = r * rho;
+    if (l_minus_r == 0.0) return {NAN, -HUGE_VAL, HUGE_VAL};
+    if ((lr + 1.0) * rho_r > kHugeLength) return {1.0, 0.0, 0.0};
+    if (lr >= kGradientFarField) return far_field_gradient(lr, rho_r, kUniformWeights);
+    const ClosedGradient t = closed_gradient(lr, l_minus_r / r, (l + r) / r, rho_r);
+    return {NAN, t.d_u, t.d_rho};
 }
 
 CalcResult<Gradient> UniformDisk::checked_gradient(double l) const {

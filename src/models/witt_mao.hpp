@@ -58,6 +58,10 @@ public:
 
     CalcResult<Gradient> checked_gradient(double l) const;
 
+    // ∂W/∂u and ∂W/∂ρ (value NaN: not computed) of the concentric disk of radius r·ρ with the lens
+    // at l, given l − r accurately (the radius integrals form it from μ).
+    static Gradient concentric_derivatives(double l, double r, double l_minus_r, double rho);
+
 private:
     // The lens on the limb, a magnification of 1 to double precision, the far-field series, or
     // the closed form: value() and concentric() both branch on this one classification.
@@ -71,7 +75,7 @@ private:
         double d_u;
         double d_rho;
     };
-    static ClosedGradient closed_gradient(double l, double rho);
+    static ClosedGradient closed_gradient(double l, double lm1, double lp1, double rho);
 
     double rho_;
 };

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "models/at_least_one.hpp"
+#include "models/gradient.hpp"
 #include "numerics/calc_result.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 
@@ -53,6 +54,13 @@ extern const GradedRule kPowerLawRule;
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
                                                      const GradedRule& rule, Floor floor);
+
+// The same law's magnifications (power_law_ring_route's values, floored, bit for bit) with ∂A/∂u at
+// fixed ρ and ∂A/∂ρ at fixed u, from the disk route's form integrated by parts
+// (power_law_gradient.cpp); `rule` is the derivatives' radius rule. The same errors.
+CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                                   std::span<const double> powers, std::span<const double> weights,
+                                                   const GradedRule& rule);
 
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).
