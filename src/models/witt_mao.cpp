@@ -135,6 +135,48 @@ template <std::size_t Terms, class V>
 }
 #endif
 
+// The same sums for the derivatives, each term weighted: Σ w_k Q_k y^k, Σ k·w_k Q_k y^k and
+// Σ w_k Q_k' y^k (Q_k' by Horner's rule beside Q_k), unrolled per number of terms.
+struct GradientSums {
+    double sum, k_sum, slope_sum;
+};
+
+template <std::size_t K>
+void horner_with_slope(double x, double& value, double& slope) {
+    const std::span<const double> q = kQ[K];
+    constexpr std::size_t size = std::size(kQ[K]);
+    value = q[0], slope = 0.0;
+    for (std::size_t i = 1; i < size; ++i) {
+        slope = slope * x + value;
+        value = value * x + q[i];
+    }
+}
+
+template <std::size_t Terms>
+GradientSums gradient_series(double s, double y, const double* weights) {
+    std::array<double, Terms> values, slopes;
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (horner_with_slope<I>(s, values[I], slopes[I]), ...);
+    }(std::make_index_sequence<Terms>{});
+    GradientSums out{0.0, 0.0, 0.0};
+    double y_k = 1.0;
+    for (std::size_t k = 0; k < Terms; ++k) {
+        y_k *= y;
+        const double wy = weights[k] * y_k;
+        out.sum += wy * values[k];
+        out.k_sum += static_cast<double>(k + 1) * wy * values[k];
+        out.slope_sum += wy * slopes[k];
+    }
+    return out;
+}
+
+using GradientSeries = GradientSums (*)(double, double, const double*);
+constexpr GradientSeries kGradientSeries[] = {
+    nullptr,               gradient_series<1>, gradient_series<2>, gradient_series<3>,  gradient_series<4>,
+    gradient_series<5>,    gradient_series<6>, gradient_series<7>, gradient_series<8>,  gradient_series<9>,
+    gradient_series<10>,   gradient_series<11>, gradient_series<12>};
+static_assert(std::size(kGradientSeries) == UniformDisk::kFarFieldTerms + 1);
+
 using Series = double (*)(double, double, const double*);
 constexpr Series kSeries[] = {nullptr, series<1>, series<2>, series<3>, series<4>,  series<5>, series<6>,
                               series<7>, series<8>, series<9>, series<10>, series<11>, series<12>};
@@ -391,6 +433,63 @@ UniformDisk::ClosedGradient UniformDisk::closed_gradient(double l, double lm1, d
     return {d_u_scaled / rho / rho, (h_scaled - l * rho * d_u_scaled) / rho / rho / rho};
 }
 
+// The closed form's value and both derivatives in one AGM loop: the value's two integrals
+// (closed_form_lanes) and the derivatives' two (closed_gradient) share kc, so one set of passes
+// serves all four. The value's operations are closed_form_lanes' own, in its order, so the value is
+// closed_form() bit for bit (no contraction into FMA: CMakeLists.txt); the derivatives take the
+// value's kc, |q|·S1·(1/S), within an ulp or two of closed_gradient's.
+UniformDisk::ClosedAll UniformDisk::closed_all(double l, double rho) {
+    const double lm1 = l - 1.0;
+    const double lp1 = l + 1.0;
+    const double d = lm1 * rho;
+    const double s = lp1 * rho;
+    const double q = lm1 / lp1;
+    const double quarter_d2 = 0.25 * (d * d);
+    const double big_s = std::sqrt(d * d + 4.0);
+    const double inv_big_s = 1.0 / big_s;
+    const double big_s1 = std::sqrt(s * s + 4.0);
+    const double kc = std::fabs(q) * big_s1 * inv_big_s;
+    // the value's cel_pair_lanes(kc, |q|, 1 + d²/4, (l − 1)q + d²/4, 0, 1)
+    double p = std::fabs(q), a = 1.0 + quarter_d2, b = lm1 * q + quarter_d2, a1 = 0.0, b1 = 1.0;
+    b = b / p;
+    // the derivatives' cel_pair_after_first_pass(kc, S1/S, s, −d·S1²/S², 0, 2/(1 + kc))
+    const double sqrt_pg = big_s1 / big_s;
+    double pg = sqrt_pg, ag = s, bg = -d * (sqrt_pg * sqrt_pg), ag1 = 0.0, bg1 = 2.0 / (1.0 + kc);
+    bg = bg / pg;
+    bool first_pass = true;
+    const double em = agm_passes(kc, [&](bool live, double e, double qc, double em_now) {
+        const double inv_p = 1.0 / p;
+        const double g = e * inv_p;
+        const double twice = b + a * g;
+        const double twice1 = b1 + a1 * qc;
+        a = live ? a + b * inv_p : a;
+        b = live ? twice + twice : b;
+        p = live ? p + g : p;
+        a1 = live ? a1 + b1 / em_now : a1;
+        b1 = live ? twice1 + twice1 : b1;
+        const double inv_pg = 1.0 / pg;
+        const double gg = e * inv_pg;
+        const double twice_g = bg + ag * gg;
+        ag = live ? ag + bg * inv_pg : ag;
+        bg = live ? twice_g + twice_g : bg;
+        pg = live ? pg + gg : pg;
+        if (first_pass) {
+            first_pass = false;
+            return;
+        }
+        const double twice_g1 = bg1 + ag1 * qc;
+        ag1 = live ? ag1 + bg1 / em_now : ag1;
+        bg1 = live ? twice_g1 + twice_g1 : bg1;
+    });
+    const double scale = constants::kHalfPi / em;
+    const double first = scale * (b + a * em) / (em + p), second = scale * (b1 + a1 * em) / (em + em);
+    const double value = 8.0 / (kPi * rho) * (first - l * second) * inv_big_s / lp1;
+    const double h_cel = scale * (bg + ag * em) / (em + pg), g_cel = scale * (bg1 + ag1 * em) / (em + em);
+    const double h_scaled = -8.0 * h_cel / (kPi * lp1 * big_s);  // ρ²·H
+    const double d_u_scaled = -128.0 * l * g_cel / (kPi * (lp1 * lp1 * lp1) * (big_s * big_s * big_s));  // ρ²·∂W/∂u
+    return {value, d_u_scaled / rho / rho, (h_scaled - l * rho * d_u_scaled) / rho / rho / rho};
+}
+
 // The far-field series W = A(u)·F, F = 1 + g(s)·Σ_k w_k Q_k(s) y^k, g = s²/(2(2 − s)),
 // s = 4/(u² + 4), y = 1/l² = ρ²/u², differentiated term by term (u and ρ enter through s and y):
 //   ∂W/∂ρ = (2/ρ)·A·g·Σ k w_k Q_k y^k,
@@ -404,22 +503,7 @@ Gradient UniformDisk::far_field_gradient(double l, double rho, std::span<const d
     const double s = 4.0 / (w + 4.0);
     const double point = (2.0 - s) / (2.0 * std::sqrt(w / (w + 4.0)));
     const double y = 1.0 / (l * l);
-    const std::size_t terms = gradient_terms_at(l);
-    double sum = 0.0, k_sum = 0.0, slope_sum = 0.0, y_k = 1.0;
-    for (std::size_t k = 0; k < terms; ++k) {
-        y_k *= y;
-        // Q_{k+1}(s) and its derivative by Horner's rule.
-        const std::span<const double> q = kQ[k];
-        double value = q[0], slope = 0.0;
-        for (std::size_t i = 1; i < q.size(); ++i) {
-            slope = slope * s + value;
-            value = value * s + q[i];
-        }
-        const double wy = weights[k] * y_k;
-        sum += wy * value;
-        k_sum += static_cast<double>(k + 1) * wy * value;
-        slope_sum += wy * slope;
-    }
+    const auto [sum, k_sum, slope_sum] = kGradientSeries[gradient_terms_at(l)](s, y, weights.data());
     const double two_minus_s = 2.0 - s;
     const double g = s * s / (2.0 * two_minus_s);
     const double g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
@@ -444,14 +528,13 @@ Gradient UniformDisk::gradient(double l, double rho) {
     case Form::closed:
         break;
     }
-    const double w = value(l, rho);
     if (l >= kGradientFarField) {
         Gradient g = far_field_gradient(l, rho, kUniformWeights);
-        g.value = w;
+        g.value = value(l, rho);
         return g;
     }
-    const ClosedGradient t = closed_gradient(l, l - 1.0, l + 1.0, rho);
-    return {w, t.d_u, t.d_rho};
+    const ClosedAll all = closed_all(l, rho);
+    return {floored(all.value, l, rho), all.d_u, all.d_rho};
 }
 
 // As gradient() for the disk of radius r·ρ, the lens at l/r of its radius, with l − r given: the

@@ -76,6 +76,13 @@ private:
         double d_rho;
     };
     static ClosedGradient closed_gradient(double l, double lm1, double lp1, double rho);
+    // closed_form() (bit for bit) with both derivatives, in one loop.
+    struct ClosedAll {
+        double value;
+        double d_u;
+        double d_rho;
+    };
+    static ClosedAll closed_all(double l, double rho);
 
     double rho_;
 };
