@@ -6,7 +6,9 @@ bound 1e-10*|d| + 1e-15*A/rho of tests/test_gradient.py.
 - witt_mao_magnification_gradient against central differences of the Witt–Mao closed form at 100
   digits (tests/_references.py, disk_gradient_mp), rho from 1e-6 to 1e4;
 - integrated_law_heyrovsky_magnification_gradient for four laws against the stored five-point
-  differences of mpmath's ring-magnification integrals (tests/data/power_gradients.json).
+  differences of mpmath's ring-magnification integrals (tests/data/power_gradients.json);
+- integrated_flux_map_heyrovsky_magnification_gradient for three flux maps against the same
+  differences of the maps' integrals (tests/data/table_gradients.json).
 
 Usage: python benchmarks/accuracy_gradients.py   (needs mpmath; about half a minute)
 """
@@ -82,12 +84,27 @@ def law_rows(powers, weights):
     return rows
 
 
+def table_rows(name):
+    _, tables, stored = load_data("table_gradients.json")
+    bl, bf = tables[name]
+    d = {(r["l"], r["rho"], r["which"]): r["value"] for r in stored if r["table"] == name}
+    rows = []
+    for l, rho in sorted({(l, rho) for l, rho, _ in d}):
+        a, d_u, d_rho = (x[0] for x in velmora.integrated_flux_map_heyrovsky_magnification_gradient(
+            [l], 1.0, rho, bl, bf))
+        rows.append((l, *errors(d_u, d[(l, rho, "u")], a, rho), *errors(d_rho, d[(l, rho, "rho")], a, rho)))
+    return rows
+
+
 def main():
     report(f"witt_mao_magnification_gradient, rho {RHOS[0]:g} to {RHOS[-1]:g} "
            "(against 100-digit differences of the closed form):", disk_rows())
     for name, (powers, weights) in LAWS.items():
         report(f"\nintegrated_law_heyrovsky_magnification_gradient, {name} (against tests/data/power_gradients.json):",
                law_rows(powers, weights))
+    for name in sorted(load_data("table_gradients.json")[1]):
+        report(f"\nintegrated_flux_map_heyrovsky_magnification_gradient, {name} (against tests/data/table_gradients.json):",
+               table_rows(name))
 
 
 if __name__ == "__main__":

@@ -419,6 +419,9 @@ def gradients(repeats, scale):
         ("integrated_law, square-root", 2000 // scale,
          lambda l: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *LAWS[2][1]),
          lambda l: velmora.integrated_law_heyrovsky_magnification_gradient(l, 1.0, rho, *LAWS[2][1])),
+        ("integrated_flux_map, 21 knots", 2000 // scale,
+         lambda l: velmora.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, *TABLE_21),
+         lambda l: velmora.integrated_flux_map_heyrovsky_magnification_gradient(l, 1.0, rho, *TABLE_21)),
     ]
     ranges = ((0.0, 1.0), (1.0, 4.0), (4.0, 1e3))
     print(f"\nGradients beside their values, rho = {rho:g} (numpy input): us per position, and the ratio gradient/value")

@@ -14,7 +14,8 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
 - peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
-- power_gradients.json: the derivatives of J_p in u and in rho (the power laws' gradients).
+- power_gradients.json: the derivatives of J_p in u and in rho (the power laws' gradients);
+- table_gradients.json: flux maps' derivatives in u and in rho.
 """
 import argparse
 import json
@@ -170,6 +171,19 @@ def gradient_rows():
             for which in ("u", "rho")]
 
 
+# table_gradients.json: flux maps' dA/du and dA/drho: the linear law on 5 knots, a map that ends
+# inside the disk at both ends (jumps at 0.1 and 0.7) and one that runs beyond the limb (bright
+# there); the lens away from the knots, 1e-9 from the limb on both sides, outside, below and beyond
+# the derivatives' far-field switch at l = 8.
+GRADIENT_TABLES = ["law 5 knots", "ends at 0.7", "beyond the limb"]
+TABLE_GRADIENT_LS = [0.0, 0.3, 0.55, 1 - 1e-9, 1 + 1e-9, 1.5, 5.0, 12.0]
+
+
+def table_gradient_rows():
+    return [{"table": name, "l": l, "rho": rho, "which": which} for name in GRADIENT_TABLES for rho in (0.05, 1.0)
+            for l in TABLE_GRADIENT_LS for which in ("u", "rho")]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -202,6 +216,13 @@ FILES = {
                "power_integrals.json, in u = l*rho at fixed rho or in rho at fixed u",
         precision="about 1e-13 relative (truncation ~3e-14, quadrature 1e-19 times 1e3); stored to 25 significant "
                   "digits",
+        tolerance=1e-12),
+    "table_gradients.json": dict(
+        kind="table_gradient", columns=["table", "l", "rho", "which", "value"], rows=table_gradient_rows,
+        tables=lambda: {name: TABLES[name][:2] for name in GRADIENT_TABLES},
+        method="five-point central differences (step 1e-3 of the scale on which the value varies, knots included) "
+               "of the flux maps' values as in flux_map_integrals.json, in u = l*rho at fixed rho or in rho at fixed u",
+        precision="about 1e-13 relative; stored to 25 significant digits",
         tolerance=1e-12),
 }
 

@@ -27,6 +27,7 @@ __all__ = [
     "integrated_law_heyrovsky_magnification",
     "witt_mao_magnification_gradient",
     "integrated_law_heyrovsky_magnification_gradient",
+    "integrated_flux_map_heyrovsky_magnification_gradient",
 ]
 
 __version__: str
@@ -305,4 +306,35 @@ def integrated_law_heyrovsky_magnification_gradient(
     Raises:
         TypeError: an argument is not a number / a sequence of numbers.
         ValueError: as ``integrated_law_heyrovsky_magnification``; nothing is computed then.
+    """
+
+def integrated_flux_map_heyrovsky_magnification_gradient(
+    l: _FloatSequence, re: float, rstar: float, bl: _FloatSequence, bf: _FloatSequence
+) -> tuple[list[float], list[float], list[float]]:
+    """Magnification of a disk source with a brightness table, and its derivatives.
+
+    The table and its arguments are those of ``integrated_flux_map_heyrovsky_magnification``,
+    whose values the first list holds bit for bit. With u = l*rho and rho = rstar/re, dA/du at
+    fixed rho and dA/drho at fixed u come from the map's integral integrated by parts over the
+    radius: on each piece between knots the profile's constant slope times the uniform-disk
+    derivatives of the concentric disks (``witt_mao_magnification_gradient``), plus the terms of
+    the profile's jumps (the table's ends inside the source) and of the limb. From l = 8 on (for a
+    table with no negative value, as for the value function's series) the map's far-field series
+    is differentiated term by term. With the lens exactly on the limb of a map bright there, or
+    exactly on a jump of the table (an end of ``bl`` inside the source with brightness there),
+    the derivatives are infinite, like the uniform disk's on its limb.
+
+    Args:
+        l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
+        re: Einstein radius (any unit, the same as ``rstar``).
+        rstar: source radius, in the unit of ``re``.
+        bl: the table's radii, in source radii, ascending.
+        bf: the brightness at each radius of ``bl``, as many as ``bl``.
+
+    Returns:
+        A tuple (A, dA_du, dA_drho) of three lists, each with one value per element of ``l``.
+
+    Raises:
+        TypeError: an argument is not a number / a sequence of numbers.
+        PanicException: ``bl`` and ``bf`` differ in length.
     """

@@ -216,31 +216,43 @@ def peaked_power_law_mp(l, rho, p):
         return mp.quad(integrand, sorted(set(_cuts(l, 1 / mp.mpf(rho), knots)) | set(knots))) * (p + 2) / (2 * mp.pi)
 
 
-def power_integral_gradient_mp(l, rho, p, which):
-    """dJ_p/du at fixed rho (which "u") or dJ_p/drho at fixed u (which "rho"), u = l*rho, by the
-    five-point central difference (f(-2h) - 8f(-h) + 8f(h) - f(2h))/(12h) of power_integral_mp,
-    the stencil formed at 40 digits. The step is 1e-3 of the scale L on which J_p varies (the
-    lens's distance to the limb rho|l - 1|, to the centre u, the source radius and the Einstein
-    radius): truncation ~(h/L)^4/30 ~ 3e-14 relative, and the quadrature's relative error grows by
-    (L/h)·J_p/(L·dJ_p), up to 1e12 within 1e-6 of the limb, where the quadrature runs at 32 digits
-    instead of 20. 0 for d/du at the centre, where J_p is even in u."""
+def central_gradient_mp(value, l, rho, which, knots=()):
+    """d/du at fixed rho (which "u") or d/drho at fixed u (which "rho"), u = l*rho, of value(l, rho,
+    dps) by the five-point central difference (f(-2h) - 8f(-h) + 8f(h) - f(2h))/(12h), the stencil
+    formed at 40 digits. The step is 1e-3 of the scale L on which the value varies (the lens's
+    distance to the limb rho|l - 1| and to the profile's knots, to the centre u, the source radius
+    and the Einstein radius): truncation ~(h/L)^4/30 ~ 3e-14 relative, and the quadrature's relative
+    error grows by (L/h)·value/(L·derivative), up to 1e12 within 1e-6 of the limb, where the
+    quadrature runs at 32 digits instead of 20. 0 for d/du at the centre (the value is even in u)."""
     with mp.workdps(40):
-        l, rho, p = mp.mpf(l), mp.mpf(rho), mp.mpf(p)
+        l, rho = mp.mpf(l), mp.mpf(rho)
         u = l * rho
         if which == "u" and l == 0:
             return mp.mpf(0)
-        scale = min(rho * abs(l - 1), rho, mp.mpf(1)) if l != 1 else min(rho, mp.mpf(1))
+        scale = min([rho * abs(l - 1)] * (l != 1) + [rho * abs(l - k) for k in knots if k != l] + [rho, mp.mpf(1)])
         if which == "u":
             scale = min(scale, u)
-            f = lambda x, dps: power_integral_mp(x / rho, rho, p, dps)
+            f = lambda x, dps: value(x / rho, rho, dps)
             x0 = u
         else:
-            f = lambda y, dps: power_integral_mp(u / y, y, p, dps)
+            f = lambda y, dps: value(u / y, y, dps)
             x0 = rho
         h = scale / 1000
         dps = 32 if abs(l - 1) < mp.mpf("1e-6") else INTEGRAL_DPS
         values = [mp.mpf(f(x0 + k * h, dps)) for k in (-2, -1, 1, 2)]
         return (values[0] - 8 * values[1] + 8 * values[2] - values[3]) / (12 * h)
+
+
+def power_integral_gradient_mp(l, rho, p, which):
+    """dJ_p/du at fixed rho or dJ_p/drho at fixed u (central_gradient_mp of power_integral_mp)."""
+    return central_gradient_mp(lambda x, y, dps: power_integral_mp(x, y, p, dps), l, rho, which)
+
+
+def table_gradient_mp(l, rho, bl, bf, which):
+    """A flux map's dA/du at fixed rho or dA/drho at fixed u (central_gradient_mp of table_mp)."""
+    norm = exact_normaliser(bl, bf)
+    return central_gradient_mp(
+        lambda x, y, dps: radius_integral_mp(x, y, table_profile(bl, bf), bl, dps=dps) / norm, l, rho, which, bl)
 
 
 LAW_C = 0.6  # the built-in law's linear coefficient
@@ -356,6 +368,7 @@ RECOMPUTE = {
     "adaptive_table": lambda row, tables: adaptive_table_mp(row["l"], row["rho"], *tables[row["table"]]),
     "peaked_power": lambda row, tables: peaked_power_law_mp(row["l"], row["rho"], row["p"]),
     "power_gradient": lambda row, tables: power_integral_gradient_mp(row["l"], row["rho"], row["p"], row["which"]),
+    "table_gradient": lambda row, tables: table_gradient_mp(row["l"], row["rho"], *tables[row["table"]], row["which"]),
 }
 
 

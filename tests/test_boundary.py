@@ -26,6 +26,7 @@ EXPECTED_ORDER = [
     "integrated_law_heyrovsky_magnification",  # registered after the seven, whose order is unchanged
     "witt_mao_magnification_gradient",  # the gradients after the values
     "integrated_law_heyrovsky_magnification_gradient",
+    "integrated_flux_map_heyrovsky_magnification_gradient",
 ]
 PANIC_TEXT = panic_text(3, 4)
 REFUSED = f"ImportError: {MESSAGES['subinterpreter']}"

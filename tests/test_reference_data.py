@@ -24,7 +24,8 @@ pytestmark = pytest.mark.slow
 SEED = int(os.environ.get("VELMORA_REFERENCE_SEED") or datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d"))
 # Rows recomputed per file and run: a few seconds of mpmath each.
 SAMPLE = {"power_integrals.json": 3, "flux_map_integrals.json": 1, "many_knot_tables.json": 1,
-          "peaked_powers.json": 1, "power_gradients.json": 1}
+          "peaked_powers.json": 1, "power_gradients.json": 1,
+          "table_gradients.json": 1}
 GENERATED = sorted(p.name for p in DATA.glob("*.json") if json.loads(p.read_text()).get("generator", "").endswith(
     "make_references.py"))
 

@@ -39,4 +39,10 @@ CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::v
     return integrated::power_law_gradient_route(l, re, rstar, powers, weights, integrated::kPowerLawRule);
 }
 
+CalcResult<GradientLists> integrated_flux_map_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf) {
+    return integrated::table_gradient_route(l, re, rstar, bl, bf, integrated::kTableRule);
+}
+
 }  // namespace velmora

@@ -35,4 +35,10 @@ CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::v
                                                                           double rstar, std::vector<double> powers,
                                                                           std::vector<double> weights);
 
+// The flux map's magnifications (integrated_flux_map_heyrovsky_magnification's, bit for bit) with
+// ∂A/∂u at fixed ρ and ∂A/∂ρ at fixed u; the same errors.
+CalcResult<GradientLists> integrated_flux_map_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf);
+
 }  // namespace velmora

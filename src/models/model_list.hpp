@@ -53,6 +53,8 @@ inline constexpr std::tuple kModels{
     model<witt_mao_magnification_gradient>("witt_mao_magnification_gradient", "l", "re", "rstar"),
     model<integrated_law_heyrovsky_magnification_gradient>("integrated_law_heyrovsky_magnification_gradient", "l",
                                                            "re", "rstar", "powers", "weights"),
+    model<integrated_flux_map_heyrovsky_magnification_gradient>(
+        "integrated_flux_map_heyrovsky_magnification_gradient", "l", "re", "rstar", "bl", "bf"),
 };
 
 }  // namespace velmora::models

@@ -62,6 +62,13 @@ CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l,
                                                    std::span<const double> powers, std::span<const double> weights,
                                                    const GradedRule& rule);
 
+// A flux map's magnifications (table_ring_route's values, floored, bit for bit) with ∂A/∂u at fixed ρ
+// and ∂A/∂ρ at fixed u, from the disk route's integration by parts (table_routes.cpp); `rule` is the
+// derivatives' radius rule. The same errors.
+CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                               std::span<const double> bl, std::span<const double> bf,
+                                               const GradedRule& rule);
+
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).
 inline CalcResult<std::vector<double>> floored(CalcResult<std::vector<double>> result, const std::vector<double>& l,

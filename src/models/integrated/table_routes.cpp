@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "models/flux_map_profile.hpp"
+#include "models/gradient.hpp"
 #include "models/integrated/radius_integrand.hpp"
 #include "models/integrated/routes.hpp"
 #include "models/integrated/singular_points.hpp"
@@ -228,6 +229,112 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, d
         }
         return m;
     });
+}
+
+namespace {
+
+// ∂W/∂u (or ∂W/∂ρ) of the concentric disk of radius r: the lens at l/r of its radius, source radius
+// r·ρ, with l − r formed from l and r themselves (exact near r = l, where the log sits).
+struct ConcentricDiskDerivative {
+    double l, rho;
+    bool d_rho;
+    double operator()(double r) const {
+        const Gradient g = UniformDisk::concentric_derivatives(l, r, l - r, rho);
+        return d_rho ? g.d_rho : g.d_u;
+    }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        for (std::size_t k = 0; k < r.size(); ++k) out[k] = (*this)(r[k]);
+    }
+};
+
+// Beyond this lens distance the derivatives come from the map's far-field series: its weights reach
+// k + 1 = 13, which the derivatives' term counts (chosen for unit weights from l = 4 on) cover with
+// room from here (at l = 8 the first omitted term is below 1e-18 of A/ρ even so).
+constexpr double kTableGradientFarField = 8.0;
+
+}  // namespace
+
+// The map's magnifications (table_ring_route's, floored, bit for bit) with ∂A/∂u and ∂A/∂ρ: the
+// disk route's integration by parts (table_disk_route) with F = πr²W(u, rρ) replaced by ∂F/∂u =
+// πr²·W_u(u, rρ) and ∂F/∂ρ = πr³·W_ρ(u, rρ) (UniformDisk::concentric_derivatives):
+//   ∂A/∂x = (1/N) Σ_pieces ([P ∂F/∂x]_a^b − slope·∫_a^b ∂F/∂x dr).
+// The ends' terms telescope where P is continuous (so the infinite ones at r = l cancel: both count
+// as 0); a jump of P (the map's ends inside the disk) leaves its own, infinite with the lens on it.
+// With the lens on the limb and P(1⁻) ≠ 0 the derivatives are the full disk's ∓∞ times P(1⁻)π/N.
+CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                               std::span<const double> bl, std::span<const double> bf,
+                                               const GradedRule& rule) {
+    CalcResult<std::vector<double>> values = table_ring_route(l, re, rstar, bl, bf, kTableRule, Floor::at_one);
+    if (!values) return values.failure();
+    const double eps = re / rstar, rho = rstar / re;
+    const FluxMap map(bl, bf);
+    const CalcResult<double> norm = map.normaliser();
+    if (!norm) return norm.failure();
+    const std::optional<ProfileFarField> far = map.far_field(*norm);
+    const std::vector<double> kinks = map.kinks();
+    std::vector<double> points;
+    points.reserve(kinks.size() + 3);
+    PieceIntegrals pieces;
+    std::vector<double> along_u;
+    GradientLists out;
+    out.reserve(l.size());
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const double li = l[i];
+        Gradient g{(*values)[i], NAN, NAN};
+        if (far && li >= kTableGradientFarField) {
+            if (interrupt::poll()) return interrupt::stopped();
+            const Gradient series = UniformDisk::far_field_gradient(li, rho, far->weights);
+            g.d_u = far->mu0_over_norm * series.d_u;
+            g.d_rho = far->mu0_over_norm * series.d_rho;
+            out.push_back(g);
+            continue;
+        }
+        split_points(kinks, li, points);
+        if (interrupt::poll(2 * position_work(points))) return interrupt::stopped();
+        if (!(li >= 0.0)) {  // no lens position (negative or NaN): nothing to integrate
+            out.push_back(g);
+            continue;
+        }
+        pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
+        pieces.integrate(ConcentricDiskDerivative{li, rho, false}, [](const FluxMap::Piece&, double r) {
+            return AtRadius{r, kPi * r * r, 1.0};
+        });
+        along_u.assign(pieces.size(), 0.0);
+        for (std::size_t j = 0; j < pieces.size(); ++j) along_u[j] = pieces.has_integral(j) ? pieces.integral(j) : 0.0;
+        pieces.integrate(ConcentricDiskDerivative{li, rho, true}, [](const FluxMap::Piece&, double r) {
+            return AtRadius{r, kPi * r * r * r, 1.0};
+        });
+        double d_u = 0.0, d_rho = 0.0;
+        Gradient at_a{NAN, 0.0, 0.0};  // the disk's derivatives at the piece's start (unused at r = 0)
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            const FluxMap::Piece& piece = pieces.piece(j);
+            const double a = points[j], b = points[j + 1];
+            const Gradient at_b = UniformDisk::concentric_derivatives(li, b, li - b, rho);
+            const bool limb = j + 1 == pieces.size();
+            // The limb's term keeps an infinity (the lens on the limb of a map bright there).
+            auto end_term = [&](double f) {
+                const double t = f * piece.at_end;
+                return limb ? (piece.at_end == 0.0 ? 0.0 : t) : finite_or_zero(t);
+            };
+            const double end_u = end_term(kPi * b * b * at_b.d_u);
+            const double end_rho = end_term(kPi * b * b * b * at_b.d_rho);
+            const double start_u = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * at_a.d_u * piece.at_start);
+            const double start_rho = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * a * at_a.d_rho * piece.at_start);
+            if (!limb && b == li) {
+                // The lens on a jump of P (an end of the map): the jump's term is W's infinity.
+                const double jump = piece.at_end - pieces.piece(j + 1).at_start;
+                if (jump != 0.0) d_u += kPi * b * b * at_b.d_u * jump, d_rho += kPi * b * b * b * at_b.d_rho * jump;
+            }
+            const double slope = piece.line.slope;
+            d_u += end_u - start_u - (pieces.has_integral(j) ? slope * along_u[j] : 0.0);
+            d_rho += end_rho - start_rho - (pieces.has_integral(j) ? slope * pieces.integral(j) : 0.0);
+            at_a = at_b;
+        }
+        g.d_u = d_u / *norm;
+        g.d_rho = d_rho / *norm;
+        out.push_back(g);
+    }
+    return out;
 }
 
 }  // namespace velmora::integrated
