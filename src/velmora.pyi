@@ -318,9 +318,10 @@ def integrated_flux_map_heyrovsky_magnification_gradient(
     fixed rho and dA/drho at fixed u come from the map's integral integrated by parts over the
     radius: on each piece between knots the profile's constant slope times the uniform-disk
     derivatives of the concentric disks (``witt_mao_magnification_gradient``), plus the terms of
-    the profile's jumps (the table's ends inside the source) and of the limb. From l = 8 on (for a
-    table with no negative value, as for the value function's series) the map's far-field series
-    is differentiated term by term. With the lens exactly on the limb of a map bright there, or
+    the profile's jumps (the table's ends inside the source) and of the limb. For a table with no
+    negative value (as for the value function's series) the map's far-field series is
+    differentiated term by term from l = 4 on when its weights (k + 1)*mu_k/mu_0 are at most 1 (a
+    profile falling toward the limb), otherwise from l = 8. With the lens exactly on the limb of a map bright there, or
     exactly on a jump of the table (an end of ``bl`` inside the source with brightness there),
     the derivatives are infinite, like the uniform disk's on its limb.
 

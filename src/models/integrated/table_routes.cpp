@@ -4,6 +4,7 @@
 // piece of an unordered map (which may hold kinks at unknown places). From kTableFarField on the
 // far-field series in the map's moments takes over, when the map allows it.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -62,6 +63,19 @@ std::int32_t position_work(const std::vector<double>& points) {
     return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
 }
 
+// One of a pair-valued magnification's parts, as a magnification (one radius or a batch).
+template <class Pair, bool Second>
+struct PairPart {
+    const Pair& pair;
+    double operator()(double r) const {
+        const auto both = pair(r);
+        return Second ? both.second : both.first;
+    }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        for (std::size_t k = 0; k < r.size(); ++k) out[k] = (*this)(r[k]);
+    }
+};
+
 // The pieces of [0, 1] between the split points at one lens position, and the integrals over those
 // that need one. An ordered map's pieces are integrated together: the nodes of every piece go into
 // one GradedBatch, so that the magnifications are taken in full lanes however few nodes each piece
@@ -117,6 +131,40 @@ public:
         }
     }
 
+    // The same for two integrands sharing the magnification's evaluation: magnification(r) gives a
+    // pair (first, second), each integrated as integrate() would with at_first / at_second. An
+    // unordered map's pieces take the pair twice (once per integrand). Results: integral(i), second(i).
+    template <class Pair, class AtFirst, class AtSecond>
+    void integrate_two(const Pair& magnification, AtFirst&& at_first, AtSecond&& at_second) {
+        if (!ordered_) {
+            integrate(PairPart<Pair, true>{magnification}, at_second);
+            seconds_ = integrals_;
+            integrate(PairPart<Pair, false>{magnification}, at_first);
+            return;
+        }
+        integrals_.assign(pieces_.size(), 0.0);
+        seconds_.assign(pieces_.size(), 0.0);
+        const std::span<const double> r = batch_.nodes();
+        values_.resize(r.size());
+        others_.resize(r.size());
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            const auto pair = magnification(r[k]);
+            values_[k] = pair.first, others_[k] = pair.second;
+        }
+        for (std::size_t i = 0; i < pieces_.size(); ++i) {
+            if (batch_index_[i] == kNone) continue;
+            for (std::size_t k = batch_.first(batch_index_[i]); k < batch_.last(batch_index_[i]); ++k) {
+                const AtRadius p = at_first(pieces_[i], r[k]);
+                values_[k] = finite_or_zero((p.inner * values_[k]) * p.outer);
+                const AtRadius q = at_second(pieces_[i], r[k]);
+                others_[k] = finite_or_zero((q.inner * others_[k]) * q.outer);
+            }
+            integrals_[i] = batch_.integral(batch_index_[i], values_);
+            seconds_[i] = batch_.integral(batch_index_[i], others_);
+        }
+    }
+    double second(std::size_t i) const { return seconds_[i]; }
+
     std::size_t size() const { return pieces_.size(); }
     const FluxMap::Piece& piece(std::size_t i) const { return pieces_[i]; }
     bool has_integral(std::size_t i) const { return batch_index_[i] != kNone; }
@@ -138,6 +186,8 @@ private:
     std::vector<std::size_t> batch_index_;   // per piece: its integral's index in batch_ (ordered), or kNone
     std::vector<double> integrals_;          // per piece
     std::vector<double> values_;             // per node of batch_
+    std::vector<double> others_;             // per node of batch_, the second integrand (integrate_two)
+    std::vector<double> seconds_;            // per piece, the second integral (integrate_two)
 };
 
 // A route over all positions for the map (bl, bf): the far-field series from kTableFarField on (when
@@ -233,24 +283,27 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, d
 
 namespace {
 
-// ∂W/∂u (or ∂W/∂ρ) of the concentric disk of radius r: the lens at l/r of its radius, source radius
+// (∂W/∂u, ∂W/∂ρ) of the concentric disk of radius r: the lens at l/r of its radius, source radius
 // r·ρ, with l − r formed from l and r themselves (exact near r = l, where the log sits).
-struct ConcentricDiskDerivative {
+struct ConcentricDiskDerivatives {
     double l, rho;
-    bool d_rho;
-    double operator()(double r) const {
+    std::pair<double, double> operator()(double r) const {
         const Gradient g = UniformDisk::concentric_derivatives(l, r, l - r, rho);
-        return d_rho ? g.d_rho : g.d_u;
-    }
-    void operator()(std::span<const double> r, std::span<double> out) const {
-        for (std::size_t k = 0; k < r.size(); ++k) out[k] = (*this)(r[k]);
+        return {g.d_u, g.d_rho};
     }
 };
 
-// Beyond this lens distance the derivatives come from the map's far-field series: its weights reach
-// k + 1 = 13, which the derivatives' term counts (chosen for unit weights from l = 4 on) cover with
-// room from here (at l = 8 the first omitted term is below 1e-18 of A/ρ even so).
+// From this lens distance on the derivatives come from the map's far-field series: its weights reach
+// k + 1 = 13, which the derivatives' term counts (chosen for weights up to 1 from l = 4 on) cover
+// with room from here (at l = 8 the first omitted term is below 1e-18 of A/ρ even so). A map whose
+// weights are all at most 1 in size (a profile falling toward the limb) takes the series from
+// UniformDisk::kGradientFarField, as the laws do.
 constexpr double kTableGradientFarField = 8.0;
+
+double gradient_far_from(const ProfileFarField& far) {
+    const bool unit = std::all_of(far.weights.begin(), far.weights.end(), [](double w) { return std::abs(w) <= 1.0; });
+    return unit ? UniformDisk::kGradientFarField : kTableGradientFarField;
+}
 
 }  // namespace
 
@@ -271,17 +324,17 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
     const CalcResult<double> norm = map.normaliser();
     if (!norm) return norm.failure();
     const std::optional<ProfileFarField> far = map.far_field(*norm);
+    const double far_from = far ? gradient_far_from(*far) : HUGE_VAL;
     const std::vector<double> kinks = map.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
     PieceIntegrals pieces;
-    std::vector<double> along_u;
     GradientLists out;
     out.reserve(l.size());
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         Gradient g{(*values)[i], NAN, NAN};
-        if (far && li >= kTableGradientFarField) {
+        if (far && li >= far_from) {
             if (interrupt::poll()) return interrupt::stopped();
             const Gradient series = UniformDisk::far_field_gradient(li, rho, far->weights);
             g.d_u = far->mu0_over_norm * series.d_u;
@@ -296,14 +349,10 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
             continue;
         }
         pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
-        pieces.integrate(ConcentricDiskDerivative{li, rho, false}, [](const FluxMap::Piece&, double r) {
-            return AtRadius{r, kPi * r * r, 1.0};
-        });
-        along_u.assign(pieces.size(), 0.0);
-        for (std::size_t j = 0; j < pieces.size(); ++j) along_u[j] = pieces.has_integral(j) ? pieces.integral(j) : 0.0;
-        pieces.integrate(ConcentricDiskDerivative{li, rho, true}, [](const FluxMap::Piece&, double r) {
-            return AtRadius{r, kPi * r * r * r, 1.0};
-        });
+        pieces.integrate_two(
+            ConcentricDiskDerivatives{li, rho},
+            [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r, 1.0}; },
+            [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r * r, 1.0}; });
         double d_u = 0.0, d_rho = 0.0;
         Gradient at_a{NAN, 0.0, 0.0};  // the disk's derivatives at the piece's start (unused at r = 0)
         for (std::size_t j = 0; j < pieces.size(); ++j) {
@@ -326,8 +375,8 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
                 if (jump != 0.0) d_u += kPi * b * b * at_b.d_u * jump, d_rho += kPi * b * b * b * at_b.d_rho * jump;
             }
             const double slope = piece.line.slope;
-            d_u += end_u - start_u - (pieces.has_integral(j) ? slope * along_u[j] : 0.0);
-            d_rho += end_rho - start_rho - (pieces.has_integral(j) ? slope * pieces.integral(j) : 0.0);
+            d_u += end_u - start_u - (pieces.has_integral(j) ? slope * pieces.integral(j) : 0.0);
+            d_rho += end_rho - start_rho - (pieces.has_integral(j) ? slope * pieces.second(j) : 0.0);
             at_a = at_b;
         }
         g.d_u = d_u / *norm;
