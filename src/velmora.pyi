@@ -289,7 +289,8 @@ def integrated_law_heyrovsky_magnification_gradient(
     the full disk's. From l = 4 on (farther for laws with large weights) the law's
     far-field series is differentiated term by term. A law dark at the limb (every weight of power
     0 zero) has finite derivatives with the lens on the limb; otherwise they are infinite there,
-    like the uniform disk's. The chain rule to (t0, u0, tE, rho) is that of
+    like the uniform disk's. A power below 0.05 leaves the derivatives less accurate (5e-10
+    relative at 0.03). The chain rule to (t0, u0, tE, rho) is that of
     ``witt_mao_magnification_gradient``.
 
     Args:

@@ -234,6 +234,24 @@ def test_law_gradient_weakened_rule_fails():
     assert failures, "a weakened rule passes everywhere"
 
 
+def test_law_gradient_small_powers_converge():
+    """Small powers (the power-2 law's alpha down to 0.05) take the limb map c = a*sigma^m with m up
+    to 120: the derivatives do not move when every panel aims at e^-80 instead of e^-40 (the
+    mpmath references above cover 0.5 and 0.7)."""
+    kern = load()
+    bad = []
+    for alpha in (0.05, 0.1, 0.2):
+        for rho in (1e-3, 0.05, 1.0):
+            ls = [0.0, 0.5, 1 - 1e-9, 1.0, 1 + 1e-9, 1.5, 3.9]
+            shipped = kern.law_gradient_with_rule(ls, 1.0, rho, [0.0, alpha], [0.3, 0.7], None, None)
+            aimed = kern.law_gradient_with_rule(ls, 1.0, rho, [0.0, alpha], [0.3, 0.7], 80.0, None)
+            for which in (1, 2):
+                for l, got, want in zip(ls, shipped[which], aimed[which]):
+                    if not (got == want or abs(got - want) <= 1e-13 * abs(want)):
+                        bad.append(f"alpha={alpha} rho={rho} l={l} d{which}: {got!r} vs {want!r}")
+    assert_all_ok(bad)
+
+
 @pytest.mark.parametrize("name", ["linear c=0.6", "square-root (0.25, 0.45)", "power-2 (0.65, 0.7)", "dark mu^0.7"])
 @pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
 def test_law_gradient_value_is_the_plain_function(name, rho):
