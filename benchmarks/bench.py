@@ -19,10 +19,12 @@ light curve side by side with VBMicrolensing; integrated_law_heyrovsky_magnifica
 limb-darkening laws beside the built-in law, by region of l, and a quadratic-law light curve beside
 VBMicrolensing's ESPLMagDark with the same law; cost against len(l) and the fixed per-call overhead;
 cost against the number of knots of a flux map (up to 401 against the fixed law, and 10 to 10^6
-against linear scaling); the astrometric centroid shifts (witt_mao_centroid_shift,
-integrated_law_heyrovsky_centroid_shift and integrated_flux_map_heyrovsky_centroid_shift) per lens position beside their magnifications, by region
-and along a light curve.
-Usage: python benchmarks/bench.py [--quick] [--centroid] (--centroid: that last part alone)
+against linear scaling); each gradient function beside its value function, by region of l and on
+a light curve (--gradients: that part alone); the astrometric centroid shifts
+(witt_mao_centroid_shift, integrated_law_heyrovsky_centroid_shift and
+integrated_flux_map_heyrovsky_centroid_shift) per lens position beside their magnifications, by
+region and along a light curve (--centroid: that part alone).
+Usage: python benchmarks/bench.py [--quick] [--gradients] [--centroid]
 """
 from __future__ import annotations
 
@@ -187,12 +189,16 @@ def fmt_err(e):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="tenfold smaller workloads")
+    parser.add_argument("--gradients", action="store_true", help="only the gradient functions beside their values")
     parser.add_argument("--centroid", action="store_true", help="the centroid shifts' cost alone")
     args = parser.parse_args()
     scale = 10 if args.quick else 1
     repeats = 3 if args.quick else 5
-    if args.centroid:
-        centroid_costs(repeats, scale)
+    if args.gradients or args.centroid:
+        if args.gradients:
+            gradients(repeats, scale)
+        if args.centroid:
+            centroid_costs(repeats, scale)
         return
 
     rows = []
@@ -243,6 +249,7 @@ def main():
     light_curve(repeats)
     law_regions(repeats, scale)
     law_light_curve(repeats)
+    gradients(repeats, scale)
     centroid_costs(repeats, scale)
 
     print("\nCost against len(l), witt_mao_magnification at rho = 0.05 (numpy input):")
@@ -446,6 +453,41 @@ closed form takes its double-double steps below l = 3 when u = l·rho is large),
         t_shift = best_time(lambda: shift(l, rho), repeats)
         t_mag = best_time(lambda: magnification(l, rho), repeats)
         print(f"  {name:<60}{t_shift / len(t) * 1e6:>11.3f}{t_shift / t_mag:>7.2f}")
+
+
+def gradients(repeats, scale):
+    """Each gradient function (the value and dA/du, dA/drho) beside its value function on the same
+    positions (numpy input), rho = 0.05: random l by region, and a light curve of 2000 epochs over
+    t0 +- 40 d, tE = 20 d, u0 = rho/2."""
+    rho = 0.05
+    rng = np.random.default_rng(12)
+    t = np.linspace(-40.0, 40.0, 2000)
+    curve = np.hypot(rho / 2, t / 20.0) / rho
+    quadratic = LAWS[1][1]
+    pairs = [
+        ("witt_mao (uniform disk)", 200_000 // scale,
+         lambda l: velmora.witt_mao_magnification(l, 1.0, rho),
+         lambda l: velmora.witt_mao_magnification_gradient(l, 1.0, rho)),
+        ("integrated_law, quadratic", 2000 // scale,
+         lambda l: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *quadratic),
+         lambda l: velmora.integrated_law_heyrovsky_magnification_gradient(l, 1.0, rho, *quadratic)),
+        ("integrated_law, square-root", 2000 // scale,
+         lambda l: velmora.integrated_law_heyrovsky_magnification(l, 1.0, rho, *LAWS[2][1]),
+         lambda l: velmora.integrated_law_heyrovsky_magnification_gradient(l, 1.0, rho, *LAWS[2][1])),
+        ("integrated_flux_map, 21 knots", 2000 // scale,
+         lambda l: velmora.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, *TABLE_21),
+         lambda l: velmora.integrated_flux_map_heyrovsky_magnification_gradient(l, 1.0, rho, *TABLE_21)),
+    ]
+    ranges = ((0.0, 1.0), (1.0, 4.0), (4.0, 1e3))
+    print(f"\nGradients beside their values, rho = {rho:g} (numpy input): us per position, and the ratio gradient/value")
+    print(f"  {'function':<30}" + "".join(f"{f'l {lo:g}-{hi:g}':>22}" for lo, hi in ranges) + f"{'light curve':>22}")
+    for name, n, value, gradient in pairs:
+        cells = []
+        for l in [rng.uniform(lo, hi, n) for lo, hi in ranges] + [np.resize(curve, max(n, len(curve)))]:
+            tv = best_time(lambda: value(l), repeats) / len(l) * 1e6
+            tg = best_time(lambda: gradient(l), repeats) / len(l) * 1e6
+            cells.append(f"{f'{tg:.3f}/{tv:.3f}':>16}{tg / tv:>5.2f}x")
+        print(f"  {name:<30}" + "".join(cells))
 
 
 if __name__ == "__main__":

@@ -14,6 +14,8 @@ Files (each holds its inputs exactly, as JSON doubles, the method and the precis
 - flux_map_integrals.json: flux maps' magnifications (radius integral over the exact normaliser);
 - many_knot_tables.json: tables of 21 to 1001 knots by adaptive quadrature per segment;
 - peaked_powers.json: the magnification of a single high power μ^p (p = 100 and 1e6);
+- power_gradients.json: the derivatives of J_p in u and in rho (the power laws' gradients);
+- table_gradients.json: flux maps' derivatives in u and in rho;
 - disk_centroid_shifts.json: the astrometric centroid shift of a uniform disk;
 - centroid_power_integrals.json: Z_p = ∫₀¹ 2πr Z(l, r) μ^p dr, Z the ring's centroid-shift
   numerator, from which with power_integrals.json every power law's shift follows;
@@ -215,6 +217,37 @@ def centroid_tables():
     return {name: (TABLES[name][0], TABLES[name][1]) for name in CENTROID_TABLE_POINTS}
 
 
+# power_gradients.json: dJ_p/du and dJ_p/drho for the powers of the common laws (linear and
+# quadratic 1, 2; square-root 1/2; power-2 with alpha = 0.7), from which every such law's gradient
+# follows (J_0 = pi W has the disk's closed-form derivatives). The centre, inside, 1e-9 from the
+# limb on both sides, outside, below and beyond the derivatives' far-field switch at l = 4; rho
+# from 1e-3 to 100.
+GRADIENT_POINTS = [
+    (0.0, 0.05), (0.5, 0.05), (1 - 1e-9, 0.05), (1 + 1e-9, 0.05), (1.5, 0.05), (3.5, 0.05), (10.0, 0.05),
+    (0.3, 1.0), (0.999, 1.0), (1.001, 1.0), (2.5, 1.0), (6.0, 1.0),
+    (0.5, 1e-3), (1.2, 1e-3), (0.5, 100.0), (1.5, 100.0),
+]
+GRADIENT_POWERS = (0.5, 0.7, 1.0, 2.0)
+
+
+def gradient_rows():
+    return [{"l": l, "rho": rho, "p": p, "which": which} for l, rho in GRADIENT_POINTS for p in GRADIENT_POWERS
+            for which in ("u", "rho")]
+
+
+# table_gradients.json: flux maps' dA/du and dA/drho: the linear law on 5 knots, a map that ends
+# inside the disk at both ends (jumps at 0.1 and 0.7) and one that runs beyond the limb (bright
+# there); the lens away from the knots, 1e-9 from the limb on both sides, outside, below and beyond
+# the derivatives' far-field switch at l = 8.
+GRADIENT_TABLES = ["law 5 knots", "ends at 0.7", "beyond the limb"]
+TABLE_GRADIENT_LS = [0.0, 0.3, 0.55, 1 - 1e-9, 1 + 1e-9, 1.5, 5.0, 12.0]
+
+
+def table_gradient_rows():
+    return [{"table": name, "l": l, "rho": rho, "which": which} for name in GRADIENT_TABLES for rho in (0.05, 1.0)
+            for l in TABLE_GRADIENT_LS for which in ("u", "rho")]
+
+
 FILES = {
     "power_integrals.json": dict(
         kind="power_integral", columns=["l", "rho", "p", "value"], rows=power_rows, tables=dict,
@@ -247,6 +280,20 @@ FILES = {
                "M = ρ∫Φ'(s)(ρ + u cos θ)/s dθ, ΔΦ = A) by mpmath tanh-sinh split at θ = π/2 and π",
         precision="60 digits; stored to 25 significant digits",
         tolerance=1e-16),
+    "power_gradients.json": dict(
+        kind="power_gradient", columns=["l", "rho", "p", "which", "value"], rows=gradient_rows, tables=dict,
+        method="five-point central differences (step 1e-3 of the scale on which J_p varies) of J_p as in "
+               "power_integrals.json, in u = l*rho at fixed rho or in rho at fixed u",
+        precision="about 1e-13 relative (truncation ~3e-14, quadrature 1e-19 times 1e3); stored to 25 significant "
+                  "digits",
+        tolerance=1e-12),
+    "table_gradients.json": dict(
+        kind="table_gradient", columns=["table", "l", "rho", "which", "value"], rows=table_gradient_rows,
+        tables=lambda: {name: TABLES[name][:2] for name in GRADIENT_TABLES},
+        method="five-point central differences (step 1e-3 of the scale on which the value varies, knots included) "
+               "of the flux maps' values as in flux_map_integrals.json, in u = l*rho at fixed rho or in rho at fixed u",
+        precision="about 1e-13 relative; stored to 25 significant digits",
+        tolerance=1e-12),
     "flux_map_centroid_shifts.json": dict(
         kind="flux_map_centroid_shift", columns=["table", "l", "rho", "value"], rows=centroid_table_rows,
         tables=centroid_tables,

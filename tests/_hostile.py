@@ -73,11 +73,14 @@ def check_model_outcome(function, converted, got):
             problems.append(f"unexpected exception {got!r}")
         return problems
     value = got.value
-    if function.returns_list:
-        if type(value) is not list or len(value) != len(converted[0]):
-            problems.append(f"want a list of {len(converted[0])} floats, got {value!r}")
-        elif any(type(x) is not float for x in value):
-            problems.append(f"non-float items in {value!r}")
+    if function.gradient and not (type(value) is tuple and len(value) == 3):
+        problems.append(f"want a tuple of three lists, got {value!r}")
+    elif function.returns_list:
+        for part in function.lists(value):
+            if type(part) is not list or len(part) != len(converted[0]):
+                problems.append(f"want a list of {len(converted[0])} floats, got {part!r}")
+            elif any(type(x) is not float for x in part):
+                problems.append(f"non-float items in {part!r}")
     elif type(value) is not float:
         problems.append(f"want a float, got {value!r}")
     return problems

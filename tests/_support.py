@@ -141,6 +141,8 @@ class Function:
         self.flux_map = "bf" in kinds
         # A limb-darkening law as powers of μ and their weights: invalid ones raise ValueError.
         self.power_law = "powers" in kinds
+        # A gradient returns a tuple of three lists (A, dA/du, dA/drho), each as long as l.
+        self.gradient = name.endswith("_gradient")
         # The ring takes no failing kernel: it and the functions built on it never raise a kernel error.
         self.kernel_errors = "witt_mao" in name
         # The integrated functions cost 50-250 µs per element: their cheap call has an empty l.
@@ -155,6 +157,10 @@ class Function:
     @property
     def returns_list(self):
         return self.params[0][1] == SEQUENCE
+
+    def lists(self, result):
+        """The lists of a vector function's result: the one list, or a gradient's three."""
+        return list(result) if self.gradient else [result]
 
     def __repr__(self):
         return self.name
@@ -191,9 +197,15 @@ class Result:
     def __init__(self, value):
         self.value = value
 
+    @staticmethod
+    def _list_key(values):
+        return [float_bits(x) if type(x) is float else repr(x) for x in values]
+
     def key(self):
         if type(self.value) is list:
-            return ("list", [float_bits(x) if type(x) is float else repr(x) for x in self.value])
+            return ("list", self._list_key(self.value))
+        if type(self.value) is tuple and all(type(part) is list for part in self.value):  # a gradient
+            return ("tuple", [self._list_key(part) for part in self.value])
         return (type(self.value).__name__, float_bits(self.value) if type(self.value) is float else repr(self.value))
 
     def __eq__(self, other):

@@ -24,6 +24,9 @@ EXPECTED_ORDER = [
     "integrated_flux_map_heyrovsky_magnification",
     "discrete_flux_map_heyrovsky_magnification",
     "integrated_law_heyrovsky_magnification",  # registered after the seven, whose order is unchanged
+    "witt_mao_magnification_gradient",  # the gradients after the values
+    "integrated_law_heyrovsky_magnification_gradient",
+    "integrated_flux_map_heyrovsky_magnification_gradient",
     "witt_mao_centroid_shift",
     "integrated_law_heyrovsky_centroid_shift",
     "integrated_flux_map_heyrovsky_centroid_shift",

@@ -34,7 +34,10 @@ def long_call(function):
 
 # Every vector function, by its name without "_magnification"; SETUP runs before the child says it is ready.
 LONG_CALLS = {f.name.removesuffix("_magnification"): long_call(f) for f in FUNCTIONS if f.returns_list}
-SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)", "witt_mao_centroid_shift": "POSITIONS = np.full(30_000_000, 0.5)"}
+# The gradient costs ~2.5 times the value per position and keeps three results per position.
+SETUP = {"witt_mao": "POSITIONS = np.full(30_000_000, 0.5)",
+         "witt_mao_magnification_gradient": "POSITIONS = np.full(12_000_000, 0.5)",
+         "witt_mao_centroid_shift": "POSITIONS = np.full(30_000_000, 0.5)"}
 
 PRELUDE = """
     import os, signal, sys, time

@@ -24,8 +24,8 @@ pytestmark = pytest.mark.slow
 SEED = int(os.environ.get("VELMORA_REFERENCE_SEED") or datetime.datetime.now(datetime.timezone.utc).strftime("%Y%m%d"))
 # Rows recomputed per file and run: a few seconds of mpmath each.
 SAMPLE = {"power_integrals.json": 3, "flux_map_integrals.json": 1, "many_knot_tables.json": 1,
-          "peaked_powers.json": 1, "disk_centroid_shifts.json": 2, "centroid_power_integrals.json": 1,
-          "flux_map_centroid_shifts.json": 1}
+          "peaked_powers.json": 1, "power_gradients.json": 1, "table_gradients.json": 1,
+          "disk_centroid_shifts.json": 2, "centroid_power_integrals.json": 1, "flux_map_centroid_shifts.json": 1}
 # The centroid files' rows with the lens within 0.1 of the limb (the radius integral graded toward it)
 # or rho >= 1000 (a ring of width 2/rho about the lens) cost 30-60 s each in mpmath: the daily sample
 # takes the others (the limb rows are recomputed when the file is

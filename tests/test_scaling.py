@@ -30,7 +30,10 @@ def arguments(function):
 
 
 def bits(value):
-    """A result as its exact bit patterns, so that == means bit for bit (and NaN equals NaN)."""
+    """A result as its exact bit patterns, so that == means bit for bit (and NaN equals NaN); a
+    gradient's three lists one after another."""
+    if isinstance(value, tuple):
+        return [b for part in value for b in bits(part)]
     values = value if isinstance(value, list) else [value]
     return [struct.pack("<d", v) for v in values]
 

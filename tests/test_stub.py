@@ -84,12 +84,15 @@ def test_annotations_match_what_the_module_accepts(name):
     bad = []
     result = function(**args)
     expected = "list[float]" if any(a == SEQUENCE for a in annotations.values()) else "float"
+    if name.endswith("_gradient"):
+        expected = "tuple[list[float], list[float], list[float]]"
     if ast.unparse(node.returns) != expected:
         bad.append(f"returns {ast.unparse(node.returns)}, expected {expected}")
     if expected == "float" and type(result) is not float:
         bad.append(f"result {result!r} is not a float")
-    if expected == "list[float]" and not (type(result) is list and all(type(x) is float for x in result)):
-        bad.append(f"result {result!r} is not a list of floats")
+    parts = result if expected.startswith("tuple") and type(result) is tuple and len(result) == 3 else [result]
+    if expected != "float" and not all(type(p) is list and all(type(x) is float for x in p) for p in parts):
+        bad.append(f"result {result!r} is not {expected}")
     for param, annotation in annotations.items():
         if annotation == "float":
             wrong = [args[param]]
@@ -134,6 +137,7 @@ TYPED = """
     f: list[float] = velmora.discrete_flux_map_heyrovsky_magnification(np.arange(3), 1.0, 0.05, [0.5], [1.0])
     g: float = velmora.heyrovsky_magnification(0.5, r=0.3, re=1.0, rstar=np.float64(0.05))
     h: npt.NDArray[np.float64] = np.asarray(a, dtype=np.float64)
+    i: tuple[list[float], list[float], list[float]] = velmora.witt_mao_magnification_gradient(l, 1.0, 0.05)
     try:
         pass
     except velmora.PanicException as error:
@@ -151,6 +155,7 @@ MISUSED = """
     velmora.discrete_flux_map_heyrovsky_magnification([0.5], 1.0, 0.05, [0.0], [1.0], 2)
     x: float = velmora.witt_mao_magnification([0.5], 1.0, 0.05)
     y: list[float] = velmora.heyrovsky_magnification(0.5, 0.3, 1.0, 0.05)
+    z: list[float] = velmora.witt_mao_magnification_gradient([0.5], 1.0, 0.05)
     velmora.witt_mao_magnification([0.5], 1.0, 0.05, rho=0.05)
     velmora.no_such_function()
 """

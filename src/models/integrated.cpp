@@ -45,4 +45,16 @@ CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_centroid_shift(std
     return integrated::table_centroid_route(l, re, rstar, bl, bf, integrated::kTableRule);
 }
 
+CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                          double rstar, std::vector<double> powers,
+                                                                          std::vector<double> weights) {
+    return integrated::power_law_gradient_route(l, re, rstar, powers, weights, integrated::kPowerLawRule);
+}
+
+CalcResult<GradientLists> integrated_flux_map_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf) {
+    return integrated::table_gradient_route(l, re, rstar, bl, bf, integrated::kTableRule);
+}
+
 }  // namespace velmora

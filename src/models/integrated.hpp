@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "models/gradient.hpp"
 #include "numerics/calc_result.hpp"
 
 namespace velmora {
@@ -37,6 +38,18 @@ CalcResult<std::vector<double>> integrated_law_heyrovsky_centroid_shift(std::vec
 // The astrometric centroid shift of the flux map (bl, bf) above, ring route; the same argument
 // errors as integrated_flux_map_heyrovsky_magnification.
 CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_centroid_shift(std::vector<double> l, double re,
+                                                                              double rstar, std::vector<double> bl,
+                                                                              std::vector<double> bf);
+
+// The same magnifications (bit for bit) with ∂A/∂u at fixed ρ and ∂A/∂ρ at fixed u per lens
+// position, u = l·rstar/re and ρ = rstar/re; the same errors.
+CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::vector<double> l, double re,
+                                                                          double rstar, std::vector<double> powers,
+                                                                          std::vector<double> weights);
+
+// The flux map's magnifications (integrated_flux_map_heyrovsky_magnification's, bit for bit) with
+// ∂A/∂u at fixed ρ and ∂A/∂ρ at fixed u; the same errors.
+CalcResult<GradientLists> integrated_flux_map_heyrovsky_magnification_gradient(std::vector<double> l, double re,
                                                                               double rstar, std::vector<double> bl,
                                                                               std::vector<double> bf);
 

@@ -51,6 +51,11 @@ inline constexpr std::tuple kModels{
                                                      "bl", "bf"),
     model<integrated_law_heyrovsky_magnification>("integrated_law_heyrovsky_magnification", "l", "re", "rstar",
                                                   "powers", "weights"),
+    model<witt_mao_magnification_gradient>("witt_mao_magnification_gradient", "l", "re", "rstar"),
+    model<integrated_law_heyrovsky_magnification_gradient>("integrated_law_heyrovsky_magnification_gradient", "l",
+                                                           "re", "rstar", "powers", "weights"),
+    model<integrated_flux_map_heyrovsky_magnification_gradient>(
+        "integrated_flux_map_heyrovsky_magnification_gradient", "l", "re", "rstar", "bl", "bf"),
     model<witt_mao_centroid_shift>("witt_mao_centroid_shift", "l", "re", "rstar"),
     model<integrated_law_heyrovsky_centroid_shift>("integrated_law_heyrovsky_centroid_shift", "l", "re", "rstar",
                                                    "powers", "weights"),

@@ -114,6 +114,37 @@ public:
         }
         return sum;
     }
+    // −μ·dI/dr / r = Σ_j w_j p_j μ^(p_j − 1) over the terms with p_j > 0 (the derivative of the
+    // profile in the form the gradient's integral by parts takes it, power_law_gradient.cpp), μ
+    // and r as for varying(). Infinite at μ = 0 for a power below 1.
+    double slope(double mu, double r) const {
+        double sum = 0.0;
+        double root = NAN, log_mu = NAN;
+        for (const Term& term : terms_) {
+            double v;
+            switch (term.kind) {
+            case Kind::integer:
+                v = integer_power(mu, term.whole - 1);
+                break;
+            case Kind::half:  // μ^(whole − 1/2)
+                if (std::isnan(root)) root = std::sqrt(mu);
+                v = term.whole == 0 ? 1.0 / root : integer_power(mu, term.whole - 1) * root;
+                break;
+            default:
+                if (std::isnan(log_mu)) log_mu = mu * mu < 0.5 ? std::log(mu) : 0.5 * std::log1p(-(r * r));
+                v = std::exp((term.power - 1.0) * log_mu);
+                break;
+            }
+            sum += (term.weight * term.power) * v;
+        }
+        return sum;
+    }
+    // The smallest power with a non-zero weight but 0 (0 for a uniform law).
+    double min_power() const {
+        double least = 0.0;
+        for (const Term& term : terms_) least = least == 0.0 ? term.power : std::min(least, term.power);
+        return least;
+    }
     // The largest power with a non-zero weight (0 for a uniform law).
     double max_power() const {
         double most = 0.0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "models/far_field_series.hpp"
+#include "models/gradient.hpp"
 #include "numerics/calc_result.hpp"
 
 namespace velmora {
@@ -43,6 +44,24 @@ public:
     static void far_fields(std::span<const double> l, double rho, std::span<const double, kFarFieldTerms> weights,
                            std::span<double> out);
 
+    // value(l, ρ) bit for bit, with ∂W/∂u at fixed ρ and ∂W/∂ρ at fixed u (u = lρ). On the limb
+    // (l = 1) the derivatives are −∞ and +∞: both diverge like log|l − 1| there.
+    static Gradient gradient(double l, double rho);
+
+    // The derivatives of the weighted far-field series above (its value is far_field()): the
+    // series differentiated term by term, for l ≥ kGradientFarField.
+    static Gradient far_field_gradient(double l, double rho, std::span<const double, kFarFieldTerms> weights);
+
+    // From this lens distance on the derivatives come from the far-field series (the closed form's
+    // ∂W/∂ρ, a difference of two magnifications, keeps ~1e-16·l/ρ² absolute there).
+    static constexpr double kGradientFarField = 4.0;
+
+    CalcResult<Gradient> checked_gradient(double l) const;
+
+    // ∂W/∂u and ∂W/∂ρ (value NaN: not computed) of the concentric disk of radius r·ρ with the lens
+    // at l, given l − r accurately (the radius integrals form it from μ).
+    static Gradient concentric_derivatives(double l, double r, double l_minus_r, double rho);
+
 private:
     // The lens on the limb, a magnification of 1 to double precision, the far-field series, or
     // the closed form: value() and concentric() both branch on this one classification.
@@ -51,6 +70,19 @@ private:
     static double closed_form(double l, double rho);
     static double floored(double a, double l, double rho);  // at_least_one for this disk
     static double limb(double rho);
+    // ∂W/∂u and ∂W/∂ρ by the closed forms, for l ≠ 1 below kGradientFarField.
+    struct ClosedGradient {
+        double d_u;
+        double d_rho;
+    };
+    static ClosedGradient closed_gradient(double l, double lm1, double lp1, double rho);
+    // closed_form() (bit for bit) with both derivatives, in one loop.
+    struct ClosedAll {
+        double value;
+        double d_u;
+        double d_rho;
+    };
+    static ClosedAll closed_all(double l, double rho);
 
     double rho_;
 };
@@ -76,5 +108,9 @@ struct ProfileFarField {
 
 // One magnification per element of l, in order; the first kernel error ends the call.
 CalcResult<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar);
+
+// The same magnifications (bit for bit) with ∂A/∂u at fixed ρ and ∂A/∂ρ at fixed u per lens
+// position; the same errors.
+CalcResult<GradientLists> witt_mao_magnification_gradient(std::vector<double> l, double re, double rstar);
 
 }  // namespace velmora

@@ -98,6 +98,7 @@ bool convert_arguments(const api::FunctionSpec& fn, const Slots& slots, api::Arg
 
 PyObject* to_python(const api::Value& value) {
     if (const double* number = std::get_if<double>(&value)) return float_result(*number);
+    if (const auto* lists = std::get_if<GradientLists>(&value)) return gradient_result(*lists);
     return float_list_result(std::get<std::vector<double>>(value));
 }
 

@@ -116,4 +116,20 @@ PyObject* float_list_result(const std::vector<double>& values) {
     return list.release();
 }
 
+PyObject* gradient_result(const GradientLists& lists) {
+    // Each list is held until the tuple takes it, so a failure on the way releases what was built.
+    Owned value(float_list_result(lists.value));
+    if (!value) return nullptr;
+    Owned d_u(float_list_result(lists.d_u));
+    if (!d_u) return nullptr;
+    Owned d_rho(float_list_result(lists.d_rho));
+    if (!d_rho) return nullptr;
+    Owned tuple(PyTuple_New(3));
+    if (!tuple) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), 0, value.release());  // steals each
+    PyTuple_SET_ITEM(tuple.get(), 1, d_u.release());
+    PyTuple_SET_ITEM(tuple.get(), 2, d_rho.release());
+    return tuple.release();
+}
+
 }  // namespace velmora::module

@@ -13,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "models/gradient.hpp"
 #include "models/model_list.hpp"
 #include "numerics/calc_result.hpp"
 
@@ -37,8 +38,8 @@ struct Arguments {
     std::array<std::vector<double>, kMaxParams> sequences{};
 };
 
-// A model's value: one float or a list of floats.
-using Value = std::variant<double, std::vector<double>>;
+// A model's value: one float, a list of floats, or a gradient's three lists (a tuple in Python).
+using Value = std::variant<double, std::vector<double>, GradientLists>;
 
 // Room for the longest docstring, "<name>(<names>)\n--\n\n" and its terminating zero.
 inline constexpr std::size_t kMaxDoc = 96;

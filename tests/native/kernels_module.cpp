@@ -340,6 +340,72 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     return route_result(testing::route_values(which, l, re, rstar, bl, bf, rule, velmora::integrated::Floor::at_one));
 }
 
+// law_gradient_with_rule(l, re, rstar, powers, weights, exponent, ratio): the power law's gradient
+// route, (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given (None: the
+// shipped one). A failure is a RuntimeError.
+PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
+    PyObject *l_obj, *powers_obj, *weights_obj, *exponent_obj, *ratio_obj;
+    double re, rstar;
+    if (!PyArg_ParseTuple(args, "OddOOOO", &l_obj, &re, &rstar, &powers_obj, &weights_obj, &exponent_obj, &ratio_obj)) {
+        return nullptr;
+    }
+    std::vector<double> l, powers, weights;
+    if (!to_vector(l_obj, l) || !to_vector(powers_obj, powers) || !to_vector(weights_obj, weights)) return nullptr;
+    const velmora::GradedRule& shipped = velmora::integrated::kPowerLawRule;
+    double exponent = shipped.exponent(), ratio = shipped.ratio();
+    if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    const velmora::CalcResult<velmora::GradientLists> r = velmora::integrated::power_law_gradient_route(
+        l, re, rstar, powers, weights, velmora::GradedRule(exponent, ratio));
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    PyObject* value = route_result(r->value);
+    PyObject* d_u = value ? route_result(r->d_u) : nullptr;
+    PyObject* d_rho = d_u ? route_result(r->d_rho) : nullptr;
+    PyObject* out = d_rho ? PyTuple_Pack(3, value, d_u, d_rho) : nullptr;
+    Py_XDECREF(value);
+    Py_XDECREF(d_u);
+    Py_XDECREF(d_rho);
+    return out;
+}
+
+// table_gradient_with_rule(l, re, rstar, bl, bf, exponent, ratio): the flux map's gradient route,
+// (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given (None: the
+// shipped one). A failure is a RuntimeError.
+PyObject* py_table_gradient_with_rule(PyObject*, PyObject* args) {
+    PyObject *l_obj, *bl_obj, *bf_obj, *exponent_obj, *ratio_obj;
+    double re, rstar;
+    if (!PyArg_ParseTuple(args, "OddOOOO", &l_obj, &re, &rstar, &bl_obj, &bf_obj, &exponent_obj, &ratio_obj)) {
+        return nullptr;
+    }
+    std::vector<double> l, bl, bf;
+    if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
+    if (bl.size() != bf.size()) {
+        PyErr_SetString(PyExc_ValueError, "bl and bf must have the same length");
+        return nullptr;
+    }
+    const velmora::GradedRule& shipped = velmora::integrated::kTableRule;
+    double exponent = shipped.exponent(), ratio = shipped.ratio();
+    if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
+    const velmora::CalcResult<velmora::GradientLists> r =
+        velmora::integrated::table_gradient_route(l, re, rstar, bl, bf, velmora::GradedRule(exponent, ratio));
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    PyObject* value = route_result(r->value);
+    PyObject* d_u = value ? route_result(r->d_u) : nullptr;
+    PyObject* d_rho = d_u ? route_result(r->d_rho) : nullptr;
+    PyObject* out = d_rho ? PyTuple_Pack(3, value, d_u, d_rho) : nullptr;
+    Py_XDECREF(value);
+    Py_XDECREF(d_u);
+    Py_XDECREF(d_rho);
+    return out;
+}
+
 // integrated_unfloored(name, l, re, rstar, bl=(), bf=()): what the integrated function `name` (one of
 // velmora's five integrated_* names) computes before its final floor at 1, with its shipped rule;
 // the ring and disk magnifications inside the integrals are as the function takes them. bl and bf
@@ -507,6 +573,8 @@ PyMethodDef kMethods[] = {
     {"gauss_legendre", py_gauss_legendre, METH_VARARGS, nullptr},
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
     {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
+    {"law_gradient_with_rule", py_law_gradient_with_rule, METH_VARARGS, nullptr},
+    {"table_gradient_with_rule", py_table_gradient_with_rule, METH_VARARGS, nullptr},
     {"integrated_unfloored", py_integrated_unfloored, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},

@@ -24,6 +24,7 @@
 
 #include "models/at_least_one.hpp"
 #include "models/centroid.hpp"
+#include "models/gradient.hpp"
 #include "numerics/calc_result.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 
@@ -78,6 +79,20 @@ struct RingCentroid {
         for (std::size_t k = 0; k < r.size(); ++k) out[k] = ring_centroid(l, r[k], rho);
     }
 };
+
+// The same law's magnifications (power_law_ring_route's values, floored, bit for bit) with ∂A/∂u at
+// fixed ρ and ∂A/∂ρ at fixed u, from the disk route's form integrated by parts
+// (power_law_gradient.cpp); `rule` is the derivatives' radius rule. The same errors.
+CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                                   std::span<const double> powers, std::span<const double> weights,
+                                                   const GradedRule& rule);
+
+// A flux map's magnifications (table_ring_route's values, floored, bit for bit) with ∂A/∂u at fixed ρ
+// and ∂A/∂ρ at fixed u, from the disk route's integration by parts (table_routes.cpp); `rule` is the
+// derivatives' radius rule. The same errors.
+CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                               std::span<const double> bl, std::span<const double> bf,
+                                               const GradedRule& rule);
 
 // The floor of a route's values: the source is physical when rstar/re > 0, the lens at l ≥ 0 and
 // the profile has no negative value (`nonnegative`).

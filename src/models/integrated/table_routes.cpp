@@ -4,6 +4,7 @@
 // piece of an unordered map (which may hold kinks at unknown places). From kTableFarField on the
 // far-field series in the map's moments takes over, when the map allows it.
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "models/centroid.hpp"
 #include "models/flux_map_profile.hpp"
+#include "models/gradient.hpp"
 #include "models/integrated/radius_integrand.hpp"
 #include "models/integrated/routes.hpp"
 #include "models/integrated/singular_points.hpp"
@@ -61,6 +63,19 @@ void split_points(const std::vector<double>& kinks, double l, std::vector<double
 std::int32_t position_work(const std::vector<double>& points) {
     return static_cast<std::int32_t>(std::min<std::size_t>(points.size(), 1u << 20)) * 10;
 }
+
+// One of a pair-valued magnification's parts, as a magnification (one radius or a batch).
+template <class Pair, bool Second>
+struct PairPart {
+    const Pair& pair;
+    double operator()(double r) const {
+        const auto both = pair(r);
+        return Second ? both.second : both.first;
+    }
+    void operator()(std::span<const double> r, std::span<double> out) const {
+        for (std::size_t k = 0; k < r.size(); ++k) out[k] = (*this)(r[k]);
+    }
+};
 
 // The pieces of [0, 1] between the split points at one lens position, and the integrals over those
 // that need one. An ordered map's pieces are integrated together: the nodes of every piece go into
@@ -117,6 +132,40 @@ public:
         }
     }
 
+    // The same for two integrands sharing the magnification's evaluation: magnification(r) gives a
+    // pair (first, second), each integrated as integrate() would with at_first / at_second. An
+    // unordered map's pieces take the pair twice (once per integrand). Results: integral(i), second(i).
+    template <class Pair, class AtFirst, class AtSecond>
+    void integrate_two(const Pair& magnification, AtFirst&& at_first, AtSecond&& at_second) {
+        if (!ordered_) {
+            integrate(PairPart<Pair, true>{magnification}, at_second);
+            seconds_ = integrals_;
+            integrate(PairPart<Pair, false>{magnification}, at_first);
+            return;
+        }
+        integrals_.assign(pieces_.size(), 0.0);
+        seconds_.assign(pieces_.size(), 0.0);
+        const std::span<const double> r = batch_.nodes();
+        values_.resize(r.size());
+        others_.resize(r.size());
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            const auto pair = magnification(r[k]);
+            values_[k] = pair.first, others_[k] = pair.second;
+        }
+        for (std::size_t i = 0; i < pieces_.size(); ++i) {
+            if (batch_index_[i] == kNone) continue;
+            for (std::size_t k = batch_.first(batch_index_[i]); k < batch_.last(batch_index_[i]); ++k) {
+                const AtRadius p = at_first(pieces_[i], r[k]);
+                values_[k] = finite_or_zero((p.inner * values_[k]) * p.outer);
+                const AtRadius q = at_second(pieces_[i], r[k]);
+                others_[k] = finite_or_zero((q.inner * others_[k]) * q.outer);
+            }
+            integrals_[i] = batch_.integral(batch_index_[i], values_);
+            seconds_[i] = batch_.integral(batch_index_[i], others_);
+        }
+    }
+    double second(std::size_t i) const { return seconds_[i]; }
+
     std::size_t size() const { return pieces_.size(); }
     const FluxMap::Piece& piece(std::size_t i) const { return pieces_[i]; }
     bool has_integral(std::size_t i) const { return batch_index_[i] != kNone; }
@@ -138,6 +187,8 @@ private:
     std::vector<std::size_t> batch_index_;   // per piece: its integral's index in batch_ (ordered), or kNone
     std::vector<double> integrals_;          // per piece
     std::vector<double> values_;             // per node of batch_
+    std::vector<double> others_;             // per node of batch_, the second integrand (integrate_two)
+    std::vector<double> seconds_;            // per piece, the second integral (integrate_two)
 };
 
 // A route over all positions for the map (bl, bf): the far-field series from kTableFarField on (when
@@ -282,6 +333,111 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
             if (pieces.has_integral(j)) numerator += pieces.integral(j);
         }
         out.push_back(numerator / magnification);
+    }
+    return out;
+}
+
+namespace {
+
+// (∂W/∂u, ∂W/∂ρ) of the concentric disk of radius r: the lens at l/r of its radius, source radius
+// r·ρ, with l − r formed from l and r themselves (exact near r = l, where the log sits).
+struct ConcentricDiskDerivatives {
+    double l, rho;
+    std::pair<double, double> operator()(double r) const {
+        const Gradient g = UniformDisk::concentric_derivatives(l, r, l - r, rho);
+        return {g.d_u, g.d_rho};
+    }
+};
+
+// From this lens distance on the derivatives come from the map's far-field series: its weights reach
+// k + 1 = 13, which the derivatives' term counts (chosen for weights up to 1 from l = 4 on) cover
+// with room from here (at l = 8 the first omitted term is below 1e-18 of A/ρ even so). A map whose
+// weights are all at most 1 in size (a profile falling toward the limb) takes the series from
+// UniformDisk::kGradientFarField, as the laws do.
+constexpr double kTableGradientFarField = 8.0;
+
+double gradient_far_from(const ProfileFarField& far) {
+    const bool unit = std::all_of(far.weights.begin(), far.weights.end(), [](double w) { return std::abs(w) <= 1.0; });
+    return unit ? UniformDisk::kGradientFarField : kTableGradientFarField;
+}
+
+}  // namespace
+
+// The map's magnifications (table_ring_route's, floored, bit for bit) with ∂A/∂u and ∂A/∂ρ: the
+// disk route's integration by parts (table_disk_route) with F = πr²W(u, rρ) replaced by ∂F/∂u =
+// πr²·W_u(u, rρ) and ∂F/∂ρ = πr³·W_ρ(u, rρ) (UniformDisk::concentric_derivatives):
+//   ∂A/∂x = (1/N) Σ_pieces ([P ∂F/∂x]_a^b − slope·∫_a^b ∂F/∂x dr).
+// The ends' terms telescope where P is continuous (so the infinite ones at r = l cancel: both count
+// as 0); a jump of P (the map's ends inside the disk) leaves its own, infinite with the lens on it.
+// With the lens on the limb and P(1⁻) ≠ 0 the derivatives are the full disk's ∓∞ times P(1⁻)π/N.
+CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, double re, double rstar,
+                                               std::span<const double> bl, std::span<const double> bf,
+                                               const GradedRule& rule) {
+    CalcResult<std::vector<double>> values = table_ring_route(l, re, rstar, bl, bf, kTableRule, Floor::at_one);
+    if (!values) return values.failure();
+    const double eps = re / rstar, rho = rstar / re;
+    const FluxMap map(bl, bf);
+    const CalcResult<double> norm = map.normaliser();
+    if (!norm) return norm.failure();
+    const std::optional<ProfileFarField> far = map.far_field(*norm);
+    const double far_from = far ? gradient_far_from(*far) : HUGE_VAL;
+    const std::vector<double> kinks = map.kinks();
+    std::vector<double> points;
+    points.reserve(kinks.size() + 3);
+    PieceIntegrals pieces;
+    GradientLists out;
+    out.reserve(l.size());
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const double li = l[i];
+        Gradient g{(*values)[i], NAN, NAN};
+        if (far && li >= far_from) {
+            if (interrupt::poll()) return interrupt::stopped();
+            const Gradient series = UniformDisk::far_field_gradient(li, rho, far->weights);
+            g.d_u = far->mu0_over_norm * series.d_u;
+            g.d_rho = far->mu0_over_norm * series.d_rho;
+            out.push_back(g);
+            continue;
+        }
+        split_points(kinks, li, points);
+        if (interrupt::poll(2 * position_work(points))) return interrupt::stopped();
+        if (!(li >= 0.0)) {  // no lens position (negative or NaN): nothing to integrate
+            out.push_back(g);
+            continue;
+        }
+        pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
+        pieces.integrate_two(
+            ConcentricDiskDerivatives{li, rho},
+            [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r, 1.0}; },
+            [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r * r, 1.0}; });
+        double d_u = 0.0, d_rho = 0.0;
+        Gradient at_a{NAN, 0.0, 0.0};  // the disk's derivatives at the piece's start (unused at r = 0)
+        for (std::size_t j = 0; j < pieces.size(); ++j) {
+            const FluxMap::Piece& piece = pieces.piece(j);
+            const double a = points[j], b = points[j + 1];
+            const Gradient at_b = UniformDisk::concentric_derivatives(li, b, li - b, rho);
+            const bool limb = j + 1 == pieces.size();
+            // The limb's term keeps an infinity (the lens on the limb of a map bright there).
+            auto end_term = [&](double f) {
+                const double t = f * piece.at_end;
+                return limb ? (piece.at_end == 0.0 ? 0.0 : t) : finite_or_zero(t);
+            };
+            const double end_u = end_term(kPi * b * b * at_b.d_u);
+            const double end_rho = end_term(kPi * b * b * b * at_b.d_rho);
+            const double start_u = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * at_a.d_u * piece.at_start);
+            const double start_rho = a == 0.0 ? 0.0 : finite_or_zero(kPi * a * a * a * at_a.d_rho * piece.at_start);
+            if (!limb && b == li) {
+                // The lens on a jump of P (an end of the map): the jump's term is W's infinity.
+                const double jump = piece.at_end - pieces.piece(j + 1).at_start;
+                if (jump != 0.0) d_u += kPi * b * b * at_b.d_u * jump, d_rho += kPi * b * b * b * at_b.d_rho * jump;
+            }
+            const double slope = piece.line.slope;
+            d_u += end_u - start_u - (pieces.has_integral(j) ? slope * pieces.integral(j) : 0.0);
+            d_rho += end_rho - start_rho - (pieces.has_integral(j) ? slope * pieces.second(j) : 0.0);
+            at_a = at_b;
+        }
+        g.d_u = d_u / *norm;
+        g.d_rho = d_rho / *norm;
+        out.push_back(g);
     }
     return out;
 }

@@ -127,6 +127,42 @@ inline CelPair cel_pair(double kc, double sqrt_p, double a, double b, double a1,
     return cel_pair_lanes(kc, sqrt_p, a, b, a1, b1);
 }
 
+// Two integrals with the same kc in one loop, for the uniform disk's gradient:
+//   first  = cel(kc, p, a, b)   with √p = sqrt_p,
+//   second = cel(kc, 1, α, β)   given by its state after Bartky's first pass, a1 = α + β and
+//            b1 = 2(β + α·kc) (the first pass maps (a, b) to (a + b, 2(b + a·kc)) and em to 1 + kc).
+// The second form exists for combinations whose first pass cancels: (2D − K)/k², with
+// D = (K − E)/k², is cel(kc, 1, −1, 1)/k², whose first pass gives b1 = 2(1 − kc)/k², and 1 − kc
+// formed from a rounded kc keeps only ~k²/ε digits; given as 2/(1 + kc) instead, every later
+// term is positive and nothing cancels.
+template <class V>
+[[gnu::always_inline]] inline CelPairOf<V> cel_pair_after_first_pass_lanes(V kc, V sqrt_p, V a, V b, V a1, V b1) {
+    V p = sqrt_p;
+    b = b / p;
+    bool first_pass = true;
+    const V em = agm_passes(kc, [&](const auto& live, V e, V qc, V em_now) __attribute__((always_inline)) {
+        const V inv_p = 1.0 / p;
+        const V g = e * inv_p;
+        const V twice = b + a * g;
+        a = live ? a + b * inv_p : a;
+        b = live ? twice + twice : b;
+        p = live ? p + g : p;
+        if (first_pass) {
+            first_pass = false;  // (a1, b1) already hold this pass's result
+            return;
+        }
+        const V twice1 = b1 + a1 * qc;
+        a1 = live ? a1 + b1 / em_now : a1;
+        b1 = live ? twice1 + twice1 : b1;
+    });
+    const V scale = constants::kHalfPi / em;
+    return {scale * (b + a * em) / (em + p), scale * (b1 + a1 * em) / (em + em)};
+}
+
+inline CelPair cel_pair_after_first_pass(double kc, double sqrt_p, double a, double b, double a1, double b1) {
+    return cel_pair_after_first_pass_lanes(kc, sqrt_p, a, b, a1, b1);
+}
+
 // cel(kc, p, a, b) for kc ≠ 0 and p > 0 (a NaN passes both checks and gives NaN). kc = 0 is the
 // logarithmic singularity m = 1, p ≤ 0 the characteristic n ≥ 1 (not needed by the models).
 inline CalcResult<double> cel(double kc, double p, double a, double b) {
