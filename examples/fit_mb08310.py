@@ -12,7 +12,9 @@ example fits a point lens with a finite, limb-darkened source, (t0, u0, tE, rho)
 - fluxes: F = fs_k A + fb_k, the source and blend flux of each data set k solved linearly (weighted
   least squares) for every trial, so the optimiser sees only the four parameters;
 - optimiser: scipy.optimize.least_squares on the residuals (F_obs - F)/sigma, from a start away
-  from the published solution.
+  from the published solution; once with finite-difference Jacobians and once with the analytic
+  one, from integrated_law_heyrovsky_magnification_gradient (the magnification with its
+  derivatives in u and rho, chained to t0, u0 and tE here).
 
 Then MulensModel fits the same data with the same model (its finite_source_LD_Yoo04 method within
 t0 ± 10 t*, the point-source formula outside, its Event and FitData solving the fluxes) with the
@@ -88,6 +90,7 @@ class VelmoraModel:
         self.c = np.concatenate([np.full(len(s[2]), C_BY_BAND[s[1]]) for s in sets])
         self.bounds = np.cumsum([0] + [len(s[2]) for s in sets])
         self.evaluations = 0
+        self.gradients = 0
         self.seconds = 0.0
         self.limit = FS_LIMIT
 
@@ -132,6 +135,49 @@ class VelmoraModel:
             parts.append((flux - (fs * a[self.bounds[k]:self.bounds[k + 1]] + fb)) / sigma)
         return np.concatenate(parts)
 
+    def jacobian(self, p: Any) -> Any:
+        """d(residuals)/d(t0, u0, tE, rho), one row per data point.
+
+        The magnification's derivatives come from the gradient function (dA/du at fixed rho, dA/drho
+        at fixed u), chained through u = sqrt(u0^2 + tau^2), tau = (t - t0)/tE:
+        du/dt0 = -tau/(u tE), du/du0 = u0/u, du/dtE = -tau^2/(u tE). The fluxes are solved for every
+        trial (variable projection), so the residuals of data set k are P(F/sigma), P the projection
+        off the columns A/sigma and 1/sigma; their Jacobian is taken as -P(fs dA/sigma), dropping the
+        term of the projection's own change (Kaufman 1975, BIT 15, 49), which vanishes at a
+        zero-residual optimum and leaves the steps' convergence intact.
+        """
+        np = self.np
+        t0, u0, tE, rho = p
+        t0 -= EPOCH
+        start = time.perf_counter()
+        tau = (self.times - t0) / tE
+        u = np.hypot(u0, tau)
+        a = _cli.point_lens(u, np.sqrt)
+        da_du = -8.0 / (u * u * (u * u + 4.0) ** 1.5)  # the point source's dA/du
+        da_drho = np.zeros_like(u)
+        near = u < self.limit * rho
+        l, c = u[near] / rho, self.c[near]
+        finite = [np.empty_like(l) for _ in range(3)]
+        for value in np.unique(c):
+            band = c == value
+            values = velmora.integrated_law_heyrovsky_magnification_gradient(
+                l[band], 1.0, rho, [0.0, 1.0], [1.0 - float(value), float(value)])
+            for out, got in zip(finite, values):
+                out[band] = got
+        a[near], da_du[near], da_drho[near] = finite
+        self.seconds += time.perf_counter() - start
+        self.gradients += 1
+        d_a = np.column_stack([da_du * (-tau / (u * tE)), da_du * (u0 / u), da_du * (-tau * tau / (u * tE)), da_drho])
+        rows = []
+        for k, (fs, _) in enumerate(self.fluxes(a)):
+            part = slice(self.bounds[k], self.bounds[k + 1])
+            sigma = self.sets[k][4]
+            design = np.column_stack([a[part], np.ones_like(a[part])]) / sigma[:, None]
+            q, _ = np.linalg.qr(design)
+            j = -fs * d_a[part] / sigma[:, None]
+            rows.append(j - q @ (q.T @ j))
+        return np.concatenate(rows)
+
 
 class MulensModelFit:
     """The same model and data in MulensModel: Event and FitData solve the fluxes."""
@@ -175,14 +221,18 @@ class MulensModelFit:
         return float(self.event.get_chi2())
 
 
-def fit(residuals: Callable[[Any], Any], max_trials: int | None) -> tuple[Any, float, int]:
+def fit(residuals: Callable[[Any], Any], max_trials: int | None,
+        jacobian: Callable[[Any], Any] | None = None) -> tuple[Any, float, int]:
+    """The best fit, the seconds it took and its residual evaluations; finite-difference Jacobians
+    unless `jacobian` gives them."""
     import numpy as np
     from scipy.optimize import least_squares  # type: ignore[import-untyped]
 
     offset = np.array([EPOCH, 0.0, 0.0, 0.0])  # t0 counted from EPOCH: finite-difference steps relative to it
     x0 = np.array([START[n] for n in NAMES]) - offset
+    jac: Any = "2-point" if jacobian is None else (lambda x: jacobian(x + offset))
     start = time.perf_counter()
-    result = least_squares(lambda x: residuals(x + offset), x0, method="trf", x_scale="jac",
+    result = least_squares(lambda x: residuals(x + offset), x0, jac=jac, method="trf", x_scale="jac",
                            diff_step=1e-6, max_nfev=max_trials, xtol=1e-10, ftol=1e-10)
     return result.x + offset, time.perf_counter() - start, int(result.nfev)
 
@@ -212,6 +262,12 @@ def main() -> None:
     rows = [("velmora", best, 0.0, ours.seconds / ours.evaluations, seconds, ours.evaluations)]
     chi2 = float(np.sum(ours.residuals(best) ** 2))
     rows[0] = rows[0][:2] + (chi2,) + rows[0][3:]
+    exact = VelmoraModel(np, sets)
+    exact_best, exact_seconds, _ = fit(exact.residuals, max_trials, exact.jacobian)
+    exact_residuals, exact_gradients = exact.evaluations, exact.gradients
+    exact_calls = exact_residuals + exact_gradients
+    exact_row = ("velmora, analytic Jacobian", exact_best, float(np.sum(exact.residuals(exact_best) ** 2)),
+                 exact.seconds / exact_calls, exact_seconds, exact_calls)
     n_finite = int(np.sum(np.hypot(best[1], (ours.times + EPOCH - best[0]) / best[2]) < FS_LIMIT * best[3]))
     chi2_published = float(np.sum(ours.residuals(np.array([PUBLISHED[n] for n in NAMES])) ** 2))
 
@@ -233,10 +289,18 @@ def main() -> None:
     for label, p, c2, per, sec, n in rows:
         print(f"{label:14} {p[0] - 2450000:13.5f} {p[1]:9.5f} {p[2]:8.3f} {p[3]:9.6f} {p[3] * p[2]:8.5f}"
               f" {c2:9.1f} {1e3 * per:8.1f} {sec:8.1f} {n:6}")
+    label, p, c2, per, sec, n = exact_row
+    print(f"{label}:\n{'':14} {p[0] - 2450000:13.5f} {p[1]:9.5f} {p[2]:8.3f} {p[3]:9.6f} {p[3] * p[2]:8.5f}"
+          f" {c2:9.1f} {1e3 * per:8.1f} {sec:8.1f} {n:6}")
+    print(f"  the analytic Jacobian: {exact_residuals} residual and {exact_gradients} gradient evaluations"
+          f" ({exact_calls} calls in all) against {rows[0][5]} residual evaluations with finite"
+          f" differences; largest parameter difference between the two fits {_largest_difference(np, best, exact_best):.1e}"
+          " (relative; t0 absolute in days)")
     if theirs is not None:
         p = rows[0][1]
         print(f"MulensModel's chi^2 at velmora's best fit: {theirs.chi2(p):.1f}")
-    print(f"ms/eval: the magnification of all {n_points} points, {n_finite} of them with the finite source"
+    print(f"ms/eval: the magnification of all {n_points} points (with its gradient, for the analytic Jacobian's"
+          f" gradient calls), {n_finite} of them with the finite source"
           f" (within {FS_LIMIT:g} source radii; MulensModel: within t0 ± {T_WINDOW:g} t*, its flux fit included);"
           " evals: model evaluations in the fit, finite-difference Jacobians included")
     window = VelmoraModel(np, sets)
@@ -249,6 +313,11 @@ def main() -> None:
     if _cli.have_matplotlib():
         args.out.mkdir(parents=True, exist_ok=True)
         print(f"\nwrote {plot(np, ours, rows[0][1], args.out)}")
+
+
+def _largest_difference(np: Any, a: Any, b: Any) -> float:
+    """The largest difference of two parameter vectors: t0 in days, the others relative."""
+    return float(max(abs(a[0] - b[0]), *(abs(x / y - 1) for x, y in zip(a[1:], b[1:]))))
 
 
 def plot(np: Any, model: VelmoraModel, p: Any, folder: pathlib.Path) -> pathlib.Path:
