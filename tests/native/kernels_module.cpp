@@ -340,6 +340,22 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     return route_result(testing::route_values(which, l, re, rstar, bl, bf, rule, velmora::integrated::Floor::at_one));
 }
 
+// A gradient route's (values, dA/du, dA/drho) as a tuple of three lists, or its failure as RuntimeError.
+PyObject* gradient_result(const velmora::CalcResult<velmora::GradientLists>& r) {
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    PyObject* value = route_result(r->value);
+    PyObject* d_u = value ? route_result(r->d_u) : nullptr;
+    PyObject* d_rho = d_u ? route_result(r->d_rho) : nullptr;
+    PyObject* out = d_rho ? PyTuple_Pack(3, value, d_u, d_rho) : nullptr;
+    Py_XDECREF(value);
+    Py_XDECREF(d_u);
+    Py_XDECREF(d_rho);
+    return out;
+}
+
 // law_gradient_with_rule(l, re, rstar, powers, weights, exponent, ratio): the power law's gradient
 // route, (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given (None: the
 // shipped one). A failure is a RuntimeError.
@@ -357,18 +373,7 @@ PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
     if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     const velmora::CalcResult<velmora::GradientLists> r = velmora::integrated::power_law_gradient_route(
         l, re, rstar, powers, weights, velmora::GradedRule(exponent, ratio));
-    if (!r) {
-        PyErr_SetString(PyExc_RuntimeError, r.error());
-        return nullptr;
-    }
-    PyObject* value = route_result(r->value);
-    PyObject* d_u = value ? route_result(r->d_u) : nullptr;
-    PyObject* d_rho = d_u ? route_result(r->d_rho) : nullptr;
-    PyObject* out = d_rho ? PyTuple_Pack(3, value, d_u, d_rho) : nullptr;
-    Py_XDECREF(value);
-    Py_XDECREF(d_u);
-    Py_XDECREF(d_rho);
-    return out;
+    return gradient_result(r);
 }
 
 // table_gradient_with_rule(l, re, rstar, bl, bf, exponent, ratio): the flux map's gradient route,
@@ -392,18 +397,7 @@ PyObject* py_table_gradient_with_rule(PyObject*, PyObject* args) {
     if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     const velmora::CalcResult<velmora::GradientLists> r =
         velmora::integrated::table_gradient_route(l, re, rstar, bl, bf, velmora::GradedRule(exponent, ratio));
-    if (!r) {
-        PyErr_SetString(PyExc_RuntimeError, r.error());
-        return nullptr;
-    }
-    PyObject* value = route_result(r->value);
-    PyObject* d_u = value ? route_result(r->d_u) : nullptr;
-    PyObject* d_rho = d_u ? route_result(r->d_rho) : nullptr;
-    PyObject* out = d_rho ? PyTuple_Pack(3, value, d_u, d_rho) : nullptr;
-    Py_XDECREF(value);
-    Py_XDECREF(d_u);
-    Py_XDECREF(d_rho);
-    return out;
+    return gradient_result(r);
 }
 
 // integrated_unfloored(name, l, re, rstar, bl=(), bf=()): what the integrated function `name` (one of
@@ -587,5 +581,6 @@ PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "_velmora_kernels", "velmora's num
                        -1, kMethods, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
+
 
 PyMODINIT_FUNC PyInit__velmora_kernels(void) { return PyModule_Create(&kModule); }
