@@ -81,8 +81,6 @@ double root(double x) { return std::sqrt(x); }
 DoubleDouble root(const DoubleDouble& x) { return extended::sqrt(x); }
 double leading(double x) { return x; }
 double leading(const DoubleDouble& x) { return x.hi; }
-double rounded(double x) { return x; }
-double rounded(const DoubleDouble& x) { return extended::to_double(x); }
 
 // The AGM stopping gap: cel_detail::kGap gives ~1e-17 relative in double; the double-double results
 // need the gap's square over 8 below 1e-32, one pass more.
@@ -182,7 +180,9 @@ constexpr double kDoubleErrorFactor = 64.0 * constants::kEpsilon;
 
 double UniformDiskCentroid::closed_form(double l, double rho) { return shift_closed<double>(l, rho); }
 
-double UniformDiskCentroid::closed_form_extended(double l, double rho) { return rounded(shift_closed<DoubleDouble>(l, rho)); }
+double UniformDiskCentroid::closed_form_extended(double l, double rho) {
+    return extended::to_double(shift_closed<DoubleDouble>(l, rho));
+}
 
 double centroid_far_field(double l, double rho, std::span<const double> weights, double magnification) {
     const double u = l * rho;
