@@ -417,20 +417,63 @@ CalcResult<double> UniformDisk::checked_value(double l) const {
 // Each quantity is formed as ρ² times itself, finite for every ρ > 0, and divided by ρ last.
 // Checked against central differences of the closed form at 100 digits and the rim integral by
 // quadrature (tests/test_gradient.py).
-UniformDisk::ClosedGradient UniformDisk::closed_gradient(double l, double lm1, double lp1, double rho) {
-    const double d = lm1 * rho;
-    const double s = lp1 * rho;
-    const double big_s = std::sqrt(d * d + 4.0);
-    const double big_s1 = std::sqrt(s * s + 4.0);
-    const double sqrt_p = big_s1 / big_s;
-    const double kc = std::fabs(lm1 / lp1) * sqrt_p;
+namespace {
+
+// closed_gradient() for one value or a vector of lens positions (V as in closed_form_lanes): the
+// same operations in the same order, so every lane is the scalar result bit for bit.
+template <class V>
+[[gnu::always_inline]] inline void closed_gradient_lanes(V l, V lm1, V lp1, V rho, V& d_u, V& d_rho) {
+    const V d = lm1 * rho;
+    const V s = lp1 * rho;
+    const V big_s = lanes::vsqrt(d * d + 4.0);
+    const V big_s1 = lanes::vsqrt(s * s + 4.0);
+    const V sqrt_p = big_s1 / big_s;
+    const V kc = lanes::vabs(lm1 / lp1) * sqrt_p;
     // first = cel(kc, S1²/S², s, −d·S1²/S²) for H; second = G, whose first pass gives a1 = 0,
     // b1 = 2/(1 + kc).
-    const CelPair c = cel_pair_after_first_pass(kc, sqrt_p, s, -d * (sqrt_p * sqrt_p), 0.0, 2.0 / (1.0 + kc));
-    const double h_scaled = -8.0 * c.first / (kPi * lp1 * big_s);  // ρ²·H
-    const double d_u_scaled =                                       // ρ²·∂W/∂u
+    const CelPairOf<V> c = cel_pair_after_first_pass_lanes(kc, sqrt_p, s, -d * (sqrt_p * sqrt_p),
+                                                           lanes::broadcast(0.0, kc), 2.0 / (1.0 + kc));
+    const V h_scaled = -8.0 * c.first / (kPi * lp1 * big_s);  // ρ²·H
+    const V d_u_scaled =                                       // ρ²·∂W/∂u
         -128.0 * l * c.second / (kPi * (lp1 * lp1 * lp1) * (big_s * big_s * big_s));
-    return {d_u_scaled / rho / rho, (h_scaled - l * rho * d_u_scaled) / rho / rho / rho};
+    d_u = d_u_scaled / rho / rho;
+    d_rho = (h_scaled - l * rho * d_u_scaled) / rho / rho / rho;
+}
+
+#if VELMORA_LANES
+// closed_gradient() for n positions in chunks of the vector's width, the last one padded.
+template <class V>
+[[gnu::always_inline]] inline void closed_gradients_in_lanes(const double* l, const double* lm1, const double* lp1,
+                                                             const double* rho, double* d_u, double* d_rho,
+                                                             std::size_t n) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        V u_part, rho_part;
+        closed_gradient_lanes(lanes::load<V>(l + i, count), lanes::load<V>(lm1 + i, count),
+                              lanes::load<V>(lp1 + i, count), lanes::load<V>(rho + i, count), u_part, rho_part);
+        lanes::store(u_part, d_u + i, count);
+        lanes::store(rho_part, d_rho + i, count);
+    }
+}
+
+VELMORA_AVX void closed_gradients_avx(const double* l, const double* lm1, const double* lp1, const double* rho,
+                                      double* d_u, double* d_rho, std::size_t n) {
+    closed_gradients_in_lanes<lanes::Lanes4>(l, lm1, lp1, rho, d_u, d_rho, n);
+}
+
+void closed_gradients_sse2(const double* l, const double* lm1, const double* lp1, const double* rho, double* d_u,
+                           double* d_rho, std::size_t n) {
+    closed_gradients_in_lanes<lanes::Lanes2>(l, lm1, lp1, rho, d_u, d_rho, n);
+}
+#endif
+
+}  // namespace
+
+UniformDisk::ClosedGradient UniformDisk::closed_gradient(double l, double lm1, double lp1, double rho) {
+    ClosedGradient g{};
+    closed_gradient_lanes(l, lm1, lp1, rho, g.d_u, g.d_rho);
+    return g;
 }
 
 // The closed form's value and both derivatives in one AGM loop: the value's two integrals
@@ -547,6 +590,44 @@ Gradient UniformDisk::concentric_derivatives(double l, double r, double l_minus_
     if (lr >= kGradientFarField) return far_field_gradient(lr, rho_r, kUniformWeights);
     const ClosedGradient t = closed_gradient(lr, l_minus_r / r, (l + r) / r, rho_r);
     return {NAN, t.d_u, t.d_rho};
+}
+
+void UniformDisk::concentric_derivatives(double l, double rho, std::span<const double> r,
+                                         std::span<const double> l_minus_r, std::span<double> d_u,
+                                         std::span<double> d_rho) {
+#if VELMORA_LANES
+    // The closed-form radii are gathered and taken in lanes; the others one by one, as the scalar
+    // concentric_derivatives() takes them.
+    constexpr std::size_t kChunk = 64;
+    std::array<double, kChunk> ls, lm1s, lp1s, rhos, us, rho_parts;
+    std::array<std::size_t, kChunk> where;
+    for (std::size_t start = 0; start < r.size(); start += kChunk) {
+        const std::size_t end = std::min(r.size(), start + kChunk);
+        std::size_t n = 0;
+        for (std::size_t k = start; k < end; ++k) {
+            const double lr = l / r[k], rho_r = r[k] * rho;
+            if (l_minus_r[k] != 0.0 && !((lr + 1.0) * rho_r > kHugeLength) && !(lr >= kGradientFarField)) {
+                ls[n] = lr, lm1s[n] = l_minus_r[k] / r[k], lp1s[n] = (l + r[k]) / r[k], rhos[n] = rho_r;
+                where[n] = k, ++n;
+            } else {
+                const Gradient g = concentric_derivatives(l, r[k], l_minus_r[k], rho);
+                d_u[k] = g.d_u, d_rho[k] = g.d_rho;
+            }
+        }
+        if (n == 0) continue;
+        if (lanes::has_avx()) {
+            closed_gradients_avx(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
+        } else {
+            closed_gradients_sse2(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
+        }
+        for (std::size_t j = 0; j < n; ++j) d_u[where[j]] = us[j], d_rho[where[j]] = rho_parts[j];
+    }
+#else
+    for (std::size_t k = 0; k < r.size(); ++k) {
+        const Gradient g = concentric_derivatives(l, r[k], l_minus_r[k], rho);
+        d_u[k] = g.d_u, d_rho[k] = g.d_rho;
+    }
+#endif
 }
 
 CalcResult<Gradient> UniformDisk::checked_gradient(double l) const {

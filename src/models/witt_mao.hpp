@@ -61,6 +61,11 @@ public:
     // ∂W/∂u and ∂W/∂ρ (value NaN: not computed) of the concentric disk of radius r·ρ with the lens
     // at l, given l − r accurately (the radius integrals form it from μ).
     static Gradient concentric_derivatives(double l, double r, double l_minus_r, double rho);
+    // The same for several radii r[k] (l_minus_r[k] = l − r[k]), bit for bit: the closed-form
+    // radii are taken several at a time.
+    static void concentric_derivatives(double l, double rho, std::span<const double> r,
+                                       std::span<const double> l_minus_r, std::span<double> d_u,
+                                       std::span<double> d_rho);
 
 private:
     // The lens on the limb, a magnification of 1 to double precision, the far-field series, or

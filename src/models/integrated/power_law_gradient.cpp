@@ -60,17 +60,20 @@ constexpr int kMostSigmaPower = 240;
 // Σ_j w_j p_j c^(p_j − 1) grows like the Bernstein parameter to the power p − 1 off the interval.
 double pole_order_extra(double max_power) { return 2.0 * (std::min(max_power, 32.0) - 2.0); }
 
-// ∫_a^b of two integrands that share their nodes: f(x, &y1, &y2), summed as graded_gauss sums one.
+// The largest panel of the graded rules.
+constexpr std::size_t kMostNodes = static_cast<std::size_t>(gauss_rules::kRules.back().size);
+
+// ∫_a^b of two integrands that share their nodes: f(x, n, y1, y2) fills y1[k], y2[k] at the panel's
+// n nodes x[k] together, summed as graded_gauss sums one.
 template <class F>
 std::array<double, 2> graded_gauss_pair(F&& f, double a, double b, std::span<const std::complex<double>> points,
                                         SingularEnd singular, const GradedRule& rule) {
-    constexpr std::size_t largest = static_cast<std::size_t>(gauss_rules::kRules.back().size);
     std::array<double, 2> total{0.0, 0.0};
     graded_panels(a, b, points, singular, rule, [&](const GradedPanel& panel) {
-        std::array<double, largest> x, factor, y1, y2;
+        std::array<double, kMostNodes> x, factor, y1, y2;
         std::size_t n = 0;
         panel.nodes([&](double xk, double fk) { x[n] = xk, factor[n] = fk, ++n; });
-        for (std::size_t k = 0; k < n; ++k) f(x[k], &y1[k], &y2[k]);
+        f(x.data(), n, y1.data(), y2.data());
         total[0] += panel.sum(y1.data(), factor.data());
         total[1] += panel.sum(y2.data(), factor.data());
     });
@@ -79,19 +82,33 @@ std::array<double, 2> graded_gauss_pair(F&& f, double a, double b, std::span<con
 
 inline double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
-// The two integrands at c = μ, times `weight` (the Jacobian of a map into c).
+// The two integrands at the nodes c[k] = μ, times weight[k] (the Jacobian of a map into c); the
+// concentric disks' derivatives at all of them in one batch (several radii at a time).
 struct SlopeIntegrand {
     const PowerLaw& law;
     double l, rho;
-    void at(double c, double weight, double* y_u, double* y_rho) const {
-        const double r2 = (1.0 - c) * (1.0 + c);
-        const double r = std::sqrt(r2);
-        // l − r = (l² − r²)/(l + r) = ((l − 1)(l + 1) + c²)/(l + r), from c to its last bits.
-        const double l_minus_r = ((l - 1.0) * (l + 1.0) + c * c) / (l + r);
-        const Gradient g = UniformDisk::concentric_derivatives(l, r, l_minus_r, rho);
-        const double s = (kPi * r2) * law.slope(c, r) * weight;
-        *y_u = finite_or_zero(s * g.d_u);
-        *y_rho = finite_or_zero((s * r) * g.d_rho);
+    void at(const double* c, const double* weight, std::size_t n, double* y_u, double* y_rho) const {
+        std::array<double, kMostNodes> r, l_minus_r, d_u, d_rho;
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = std::sqrt((1.0 - c[k]) * (1.0 + c[k]));
+            // l − r = (l² − r²)/(l + r) = ((l − 1)(l + 1) + c²)/(l + r), from c to its last bits.
+            l_minus_r[k] = ((l - 1.0) * (l + 1.0) + c[k] * c[k]) / (l + r[k]);
+        }
+        UniformDisk::concentric_derivatives(l, rho, std::span<const double>(r.data(), n),
+                                            std::span<const double>(l_minus_r.data(), n),
+                                            std::span<double>(d_u.data(), n), std::span<double>(d_rho.data(), n));
+        for (std::size_t k = 0; k < n; ++k) {
+            const double r2 = (1.0 - c[k]) * (1.0 + c[k]);
+            const double s = (kPi * r2) * law.slope(c[k], r[k]) * weight[k];
+            y_u[k] = finite_or_zero(s * d_u[k]);
+            y_rho[k] = finite_or_zero((s * r[k]) * d_rho[k]);
+        }
+    }
+    // At nodes in c itself (no map: every weight 1).
+    void at(const double* c, std::size_t n, double* y_u, double* y_rho) const {
+        std::array<double, kMostNodes> ones;
+        std::fill_n(ones.data(), n, 1.0);
+        at(c, ones.data(), n, y_u, y_rho);
     }
 };
 
@@ -124,8 +141,9 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
     if (law.all_integer()) {
         const SingularEnd end = inside ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
         if (a > 0.0) {
-            total = graded_gauss_pair([&](double c, double* y1, double* y2) { f.at(c, 1.0, y1, y2); }, 0.0, a,
-                                      points.span(), end, rule);
+            total = graded_gauss_pair(
+                [&](const double* c, std::size_t n, double* y1, double* y2) { f.at(c, n, y1, y2); }, 0.0, a,
+                points.span(), end, rule);
         }
     } else if (a > 0.0) {
         const int m = law.all_half_integer()
@@ -134,18 +152,24 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
         const SingularPoints s = in_sigma(points, a, m);
         const SingularEnd end = inside ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
         total = graded_gauss_pair(
-            [&](double sigma, double* y1, double* y2) {
+            [&](const double* sigma, std::size_t n, double* y1, double* y2) {
                 // c = a·σ^m, dc = m·a·σ^(m − 1) dσ
-                const double power = std::pow(sigma, m - 1);
-                f.at(a * (power * sigma), (m * a) * power, y1, y2);
+                std::array<double, kMostNodes> c, weight;
+                for (std::size_t k = 0; k < n; ++k) {
+                    const double power = std::pow(sigma[k], m - 1);
+                    c[k] = a * (power * sigma[k]);
+                    weight[k] = (m * a) * power;
+                }
+                f.at(c.data(), weight.data(), n, y1, y2);
             },
             0.0, 1.0, s.span(), end, rule);
     }
     if (inside && c_l < 1.0) {
         // From the lens to the centre: the branch point c = 0 of a non-integer power bounds the panels.
         if (!law.all_integer()) points.add(0.0);
-        const std::array<double, 2> rest = graded_gauss_pair([&](double c, double* y1, double* y2) { f.at(c, 1.0, y1, y2); },
-                                                             c_l, 1.0, points.span(), SingularEnd::start, rule);
+        const std::array<double, 2> rest = graded_gauss_pair(
+            [&](const double* c, std::size_t n, double* y1, double* y2) { f.at(c, n, y1, y2); }, c_l, 1.0,
+            points.span(), SingularEnd::start, rule);
         total[0] += rest[0], total[1] += rest[1];
     }
     return total;
