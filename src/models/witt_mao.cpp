@@ -557,6 +557,105 @@ Gradient UniformDisk::far_field_gradient(double l, double rho, std::span<const d
     return {point * f, point / u * bracket, d_rho};
 }
 
+#if VELMORA_LANES
+namespace {
+
+// far_field_gradient()'s derivatives for n positions in chunks of the vector's width, the last
+// one padded; each step is the scalar one in every lane. A lane that needs fewer terms than the
+// chunk's most keeps its sums unchanged for the others (selected, not added), so every lane is
+// its scalar result bit for bit.
+template <class V>
+[[gnu::always_inline]] inline void far_field_gradients_in_lanes(const double* l, std::size_t n, double rho,
+                                                               const double* weights, double* d_u, double* d_rho) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        const V lv = lanes::load<V>(l + i, count);
+        std::size_t most = 0;
+        V terms = lanes::broadcast(0.0, lv);
+        for (int j = 0; j < lanes::kWidth<V>; ++j) {
+            const std::size_t t = gradient_terms_at(lv[j]);
+            most = std::max(most, t);
+            terms[j] = static_cast<double>(t);
+        }
+        const V u = lv * rho;
+        const V w = u * u;
+        const V s = 4.0 / (w + 4.0);
+        const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w / (w + 4.0)));
+        const V y = 1.0 / (lv * lv);
+        V sum = lanes::broadcast(0.0, lv), k_sum = sum, slope_sum = sum, y_k = lanes::broadcast(1.0, lv);
+        for (std::size_t k = 0; k < most; ++k) {
+            const std::span<const double> q = kQ[k];
+            V value = lanes::broadcast(q[0], lv), slope = lanes::broadcast(0.0, lv);
+            for (std::size_t m = 1; m < q.size(); ++m) {
+                slope = slope * s + value;
+                value = value * s + q[m];
+            }
+            y_k *= y;
+            const V wy = weights[k] * y_k;
+            const auto live = terms > static_cast<double>(k);
+            sum = live ? sum + wy * value : sum;
+            k_sum = live ? k_sum + static_cast<double>(k + 1) * wy * value : k_sum;
+            slope_sum = live ? slope_sum + wy * slope : slope_sum;
+        }
+        const V two_minus_s = 2.0 - s;
+        const V g = s * s / (2.0 * two_minus_s);
+        const V g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
+        const V f = 1.0 + g * sum;
+        const V rho_part = 2.0 / rho * point * g * k_sum;
+        const V bracket =
+            -8.0 * f / ((w + 4.0) * (w + 2.0)) - 0.5 * w * (s * s) * (g_slope * sum + g * slope_sum) - 2.0 * g * k_sum;
+        lanes::store(point / u * bracket, d_u + i, count);
+        lanes::store(rho_part, d_rho + i, count);
+    }
+}
+
+VELMORA_AVX void far_field_gradients_avx(const double* l, std::size_t n, double rho, const double* weights,
+                                         double* d_u, double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes4>(l, n, rho, weights, d_u, d_rho);
+}
+
+void far_field_gradients_sse2(const double* l, std::size_t n, double rho, const double* weights, double* d_u,
+                              double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes2>(l, n, rho, weights, d_u, d_rho);
+}
+
+}  // namespace
+#endif
+
+void UniformDisk::far_field_gradients(std::span<const double> l, double rho,
+                                      std::span<const double, kFarFieldTerms> weights, std::span<double> d_u,
+                                      std::span<double> d_rho) {
+#if VELMORA_LANES
+    if (lanes::has_avx()) {
+        return far_field_gradients_avx(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
+    }
+    return far_field_gradients_sse2(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
+#else
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const Gradient g = far_field_gradient(l[i], rho, weights);
+        d_u[i] = g.d_u, d_rho[i] = g.d_rho;
+    }
+#endif
+}
+
+void UniformDisk::far_field_gradients_at(std::span<const double> l, double rho,
+                                         std::span<const double, kFarFieldTerms> weights, double scale,
+                                         std::span<const std::size_t> at, GradientLists& out) {
+    constexpr std::size_t kChunk = 256;
+    std::array<double, kChunk> ls, us, rhos;
+    for (std::size_t start = 0; start < at.size(); start += kChunk) {
+        const std::size_t n = std::min(kChunk, at.size() - start);
+        for (std::size_t j = 0; j < n; ++j) ls[j] = l[at[start + j]];
+        far_field_gradients(std::span<const double>(ls.data(), n), rho, weights, std::span<double>(us.data(), n),
+                            std::span<double>(rhos.data(), n));
+        for (std::size_t j = 0; j < n; ++j) {
+            out.d_u[at[start + j]] = scale * us[j];
+            out.d_rho[at[start + j]] = scale * rhos[j];
+        }
+    }
+}
+
 Gradient UniformDisk::gradient(double l, double rho) {
     switch (form(l, rho)) {
     case Form::limb:
@@ -637,14 +736,24 @@ CalcResult<Gradient> UniformDisk::checked_gradient(double l) const {
 
 CalcResult<GradientLists> witt_mao_magnification_gradient(std::vector<double> l, double re, double rstar) {
     const UniformDisk disk(re, rstar);
+    const double rho = rstar / re;
     GradientLists out;
     out.reserve(l.size());
-    for (const double li : l) {
+    std::vector<std::size_t> far_at;  // the positions whose derivatives come from the series, taken together below
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const double li = l[i];
         if (interrupt::poll()) return interrupt::stopped();
+        // As gradient() takes them: from kGradientFarField on, short of a magnification of 1.
+        if (li >= UniformDisk::kGradientFarField && !((li + 1.0) * rho > kHugeLength)) {
+            far_at.push_back(i);
+            out.push_back({UniformDisk::value(li, rho), NAN, NAN});
+            continue;
+        }
         const CalcResult<Gradient> g = disk.checked_gradient(li);
         if (!g) return g.failure();
         out.push_back(*g);
     }
+    UniformDisk::far_field_gradients_at(l, rho, kUniformWeights, 1.0, far_at, out);
     return out;
 }
 

@@ -51,6 +51,15 @@ public:
     // The derivatives of the weighted far-field series above (its value is far_field()): the
     // series differentiated term by term, for l ≥ kGradientFarField.
     static Gradient far_field_gradient(double l, double rho, std::span<const double, kFarFieldTerms> weights);
+    // Its derivatives (d_u, d_rho) at several positions, bit for bit, several at a time.
+    static void far_field_gradients(std::span<const double> l, double rho,
+                                    std::span<const double, kFarFieldTerms> weights, std::span<double> d_u,
+                                    std::span<double> d_rho);
+    // The same for the positions l[at[j]], written times `scale` into out.d_u[at[j]], out.d_rho[at[j]]
+    // (the routes gather their far positions and take them together).
+    static void far_field_gradients_at(std::span<const double> l, double rho,
+                                       std::span<const double, kFarFieldTerms> weights, double scale,
+                                       std::span<const std::size_t> at, GradientLists& out);
 
     // From this lens distance on the derivatives come from the far-field series (the closed form's
     // ∂W/∂ρ, a difference of two magnifications, keeps ~1e-16·l/ρ² absolute there).

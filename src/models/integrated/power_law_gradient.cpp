@@ -193,6 +193,7 @@ CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l,
     const double n = law.normaliser();
     GradientLists out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         const bool far = li >= far_from;
@@ -201,9 +202,7 @@ CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l,
         if (!(li >= 0.0)) {
             g.d_u = g.d_rho = NAN;  // no lens position (negative or NaN): nothing to integrate
         } else if (far) {
-            const Gradient series = UniformDisk::far_field_gradient(li, rho, law.far_field().weights);
-            g.d_u = law.far_field().mu0_over_norm * series.d_u;
-            g.d_rho = law.far_field().mu0_over_norm * series.d_rho;
+            far_at.push_back(i);  // the series' derivatives, below
         } else {
             double d_u = 0.0, d_rho = 0.0;
             if (law.uniform() != 0.0) {
@@ -221,6 +220,7 @@ CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l,
         }
         out.push_back(g);
     }
+    UniformDisk::far_field_gradients_at(l, rho, law.far_field().weights, law.far_field().mu0_over_norm, far_at, out);
     return out;
 }
 

@@ -398,14 +398,13 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
     PieceIntegrals pieces;
     GradientLists out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         Gradient g{(*values)[i], NAN, NAN};
         if (far && li >= far_from) {
             if (interrupt::poll()) return interrupt::stopped();
-            const Gradient series = UniformDisk::far_field_gradient(li, rho, far->weights);
-            g.d_u = far->mu0_over_norm * series.d_u;
-            g.d_rho = far->mu0_over_norm * series.d_rho;
+            far_at.push_back(i);  // the series' derivatives, below
             out.push_back(g);
             continue;
         }
@@ -450,6 +449,7 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
         g.d_rho = d_rho / *norm;
         out.push_back(g);
     }
+    if (far) UniformDisk::far_field_gradients_at(l, rho, far->weights, far->mu0_over_norm, far_at, out);
     return out;
 }
 
