@@ -289,7 +289,7 @@ def integrated_law_heyrovsky_magnification_gradient(
     dA/du at fixed rho and dA/drho at fixed u come from the law's integral integrated by parts
     over the radius: the profile's derivative times the uniform-disk derivatives of the concentric
     disks (``witt_mao_magnification_gradient``), plus the uniform part (the power-0 weights) times
-    the full disk's. From l = 4 on (farther for laws with large weights) the law's
+    the full disk's. From l = 3 on (farther for laws with large weights) the law's
     far-field series is differentiated term by term. A law dark at the limb (every weight of power
     0 zero) has finite derivatives with the lens on the limb; otherwise they are infinite there,
     like the uniform disk's. A power below 0.05 leaves the derivatives less accurate (5e-10
