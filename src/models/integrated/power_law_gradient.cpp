@@ -59,10 +59,6 @@ using constants::kPi;
 // move by 1e-15 at p = 0.05 and 0.1 but by 5e-10 at p = 0.03 (m = 200: the images' crowd).
 constexpr int kMostSigmaPower = 240;
 
-// The ring route's raised aim for powers above 2 (power_law_routes.cpp): in c the polynomial
-// Σ_j w_j p_j c^(p_j − 1) grows like the Bernstein parameter to the power p − 1 off the interval.
-double pole_order_extra(double max_power) { return 2.0 * (std::min(max_power, 32.0) - 2.0); }
-
 // The largest panel of the graded rules.
 constexpr std::size_t kMostNodes = static_cast<std::size_t>(gauss_rules::kRules.back().size);
 
@@ -189,8 +185,9 @@ CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l,
     const PowerLaw law = *PowerLaw::make(powers, weights);
     const double rho = rstar / re;
     const double eps = re / rstar;
-    const double extra = law.max_power() > 2.0 ? pole_order_extra(law.max_power()) : 0.0;
-    const GradedRule raised = extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
+    // The ring route's raised aim for powers above 2: in c the polynomial Σ_j w_j p_j c^(p_j − 1)
+    // grows like the Bernstein parameter to the power p − 1 off the interval.
+    const GradedRule raised = raised_rule(law, rule);
     const double far_from = law.far_from();
     const std::int32_t work = 200 + 40 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20));
     const double n = law.normaliser();

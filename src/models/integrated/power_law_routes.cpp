@@ -44,6 +44,7 @@ namespace {
 // error grows about threefold per unit of p beyond 2 (1e-13 at p = 5, 9e-12 at p = 8, lens at the
 // centre or on the limb). Each panel's aim is raised by 2 in the exponent per unit of the largest
 // power beyond 2 (up to p = 32; higher powers are peaks, below), which keeps p = 8 within 1e-15.
+// The same growth bounds the rules in c = μ (for the derivatives, of Σ_j w_j p_j c^(p_j − 1)).
 double pole_order_extra(double max_power) { return 2.0 * (std::min(max_power, 32.0) - 2.0); }
 
 // Beyond this power the profile is a narrow peak at the centre, which the rule resolves as a point
@@ -177,6 +178,11 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
 
 }  // namespace
 
+GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule) {
+    const double extra = law.max_power() > 2.0 ? pole_order_extra(law.max_power()) : 0.0;
+    return extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
+}
+
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
                                                      const GradedRule& rule, Floor floor) {
@@ -184,8 +190,7 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
     if (!made) return made.failure();
     const PowerLaw& law = *made;
     const double rho = rstar / re;
-    const double extra = law.max_power() > 2.0 ? pole_order_extra(law.max_power()) : 0.0;
-    const GradedRule raised = extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
+    const GradedRule raised = raised_rule(law, rule);
     const std::int32_t work = 100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20));
     std::vector<double> out;
     out.reserve(l.size());
@@ -215,8 +220,7 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     if (!made) return made.failure();
     const PowerLaw& law = *made;
     const double rho = rstar / re;
-    const double extra = law.max_power() > 2.0 ? pole_order_extra(law.max_power()) : 0.0;
-    const GradedRule raised = extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
+    const GradedRule raised = raised_rule(law, rule);
     // Two radius integrals per position: the numerator's ring function costs about three ring
     // magnifications.
     const std::int32_t work = 2 * (100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20)));

@@ -25,6 +25,7 @@
 #include "models/at_least_one.hpp"
 #include "models/centroid.hpp"
 #include "models/gradient.hpp"
+#include "models/power_law.hpp"
 #include "numerics/calc_result.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
 
@@ -52,6 +53,9 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, d
 // A power law's ring route (power_law_routes.cpp), and the rule it ships with. Invalid powers or
 // weights fail with their message (models/power_law.hpp) before anything is computed.
 extern const GradedRule kPowerLawRule;
+// `rule` with its aim raised for a law's powers above 2 (the poles of its integrands grow with the
+// power), as every power-law route takes it.
+GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule);
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
                                                      const GradedRule& rule, Floor floor);
