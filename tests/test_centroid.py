@@ -312,6 +312,26 @@ def ring_scale(l, r, rho):
 
 
 @pytest.mark.parametrize("rho", [1e-6, 1e-3, 0.05, 1.0, 100.0, 1e4])
+def test_ring_pair_magnification_against_the_reference(rho):
+    # The shift's denominator comes from the numerator's own passes (the ring magnification from
+    # cel(kc, 1 + c, 1, 0) and cel(kc, 1 + c, 0, 1), or from K and the first): against the ring at
+    # 30 digits, both forms (m above and below 1/2) and 1e-12 from the ring, within 2e-15.
+    from _references import ring_mp
+    from _kernels import load
+    kern = load()
+    bad = []
+    for l in (0.0, 1e-3, 0.1, 0.5, 0.99, 1.5, 3.0):
+        for r in (1e-3, 0.017, 0.1, 0.5, 0.9, 0.999, 1.0, l + 1e-12, l - 1e-12, 0.17 * l, 5.8 * l):
+            if r <= 0 or l == r:
+                continue
+            got, want = kern.ring_pair(l, r, rho)[0], ring_mp(l, r, 1 / rho)
+            err = float(abs(got - want) / want)
+            if not err <= 2e-15:
+                bad.append(f"l={l} r={r}: {got!r}, want {mp.nstr(want, 17)}, rel {err:.1e}")
+    assert_all_ok(bad)
+
+
+@pytest.mark.parametrize("rho", [1e-6, 1e-3, 0.05, 1.0, 100.0, 1e4])
 def test_ring_numerator_against_the_reference(rho):
     # The closed form of the ring's numerator (two forms switched at m = 1/2) against mpmath:
     # within 1e-14 of its value or a few ulps (5e-15) of the size of the terms it is the difference of.

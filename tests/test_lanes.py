@@ -64,3 +64,22 @@ def test_concentric_disks_are_the_scalar_disk(avx, rho):
             want = [velmora.witt_mao_magnification([l / x], 1.0, x * rho)[0] for x in r]
             bad += mismatches(got, want, [(l, x) for x in r])
     assert not bad, bad[:20]
+
+
+@pytest.mark.parametrize("avx", [True, False], ids=["widest", "two"])
+@pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
+def test_ring_pairs_are_the_scalar_pair(avx, rho):
+    # The centroid's pairs (ring magnification, shift numerator) sort each batch into the two forms
+    # (m above or below 1/2) and run each in lanes: every pair is the scalar one, whichever form and
+    # lane it fell in, the special radii (the lens on the ring, the lens at the centre, huge lengths)
+    # included.
+    rng = np.random.default_rng(13)
+    bad = []
+    for n in range(1, 12):
+        for l in (0.0, 0.3, 0.999, 1.0, 1.7, float(rng.uniform(0, 3))):
+            r = radii(l, rng, n) + [l, 0.17 * l, 5.8 * l, 1.0][: n % 5] + (SPECIAL[n % len(SPECIAL):][:2] if n % 2 else [])
+            got = kern.ring_pairs(l, rho, r, avx)
+            want = [kern.ring_pair(l, x, rho) for x in r]
+            for part in (0, 1):
+                bad += mismatches([g[part] for g in got], [w[part] for w in want], [(l, x, part) for x in r])
+    assert not bad, bad[:20]

@@ -28,13 +28,6 @@ public:
     static double far_field(double l, double rho);
 };
 
-// The ring's shift numerator: the mean over a thin ring of radius r (source radii) about the source
-// centre of g(s)·cos ψ − u·A(s) (models/centroid.cpp), u = lρ, the lens at l source radii from the
-// centre, ρ the source radius in Einstein radii. Over a radial profile P its radius integral
-// ∫₀¹ 2πr P(r)·Z(l, r) dr, divided by the same integral of the ring magnification, is the profile's
-// shift. −∞ with the lens on the ring (a logarithmic singularity).
-double ring_centroid(double l, double r, double rho);
-
 // The far-field series for a radial profile with the magnification's far-field weights
 // (k + 1)μ_k/μ_0 (models/witt_mao.hpp): the shift is (1 + Σ_k w_k R_k(z) l^-2k)/(√(u² + 4)·A), A the
 // profile's magnification (unfloored) at l. Its first omitted term is below 1.8e-14 relative at

@@ -17,6 +17,7 @@
 #include "numerics/interp/linear.hpp"
 #include "models/centroid.hpp"
 #include "models/heyrovsky.hpp"
+#include "models/ring_centroid.hpp"
 #include "models/integrated/testing.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/lanes.hpp"
@@ -210,6 +211,14 @@ PyObject* py_ring_centroid(PyObject*, PyObject* args) {
     double l, r, rho;
     if (!PyArg_ParseTuple(args, "ddd", &l, &r, &rho)) return nullptr;
     return PyFloat_FromDouble(velmora::ring_centroid(l, r, rho));
+}
+
+// ring_pair(l, r, rho): (A, Z), the ring magnification and shift numerator from one AGM.
+PyObject* py_ring_pair(PyObject*, PyObject* args) {
+    double l, r, rho;
+    if (!PyArg_ParseTuple(args, "ddd", &l, &r, &rho)) return nullptr;
+    const velmora::RingPair both = velmora::ring_pair(l, r, rho);
+    return Py_BuildValue("(dd)", both.magnification, both.numerator);
 }
 
 bool to_vector(PyObject* seq, std::vector<double>& out) {
@@ -486,6 +495,31 @@ PyObject* py_lanes(PyObject*, PyObject* args) {
     return list;
 }
 
+// ring_pairs(l, rho, r, avx): the pairs of ring_pair at the radii r, taken in lanes, as a list of
+// (A, Z) tuples.
+PyObject* py_ring_pairs(PyObject*, PyObject* args) {
+    PyObject* r_obj;
+    double l, rho;
+    int avx;
+    if (!PyArg_ParseTuple(args, "ddOp", &l, &rho, &r_obj, &avx)) return nullptr;
+    std::vector<double> r;
+    if (!to_vector(r_obj, r)) return nullptr;
+    std::vector<double> a(r.size()), z(r.size());
+    velmora::lanes::allow_avx(avx != 0);
+    velmora::ring_pairs(l, rho, r, a, z);
+    velmora::lanes::allow_avx(true);
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(r.size()));
+    for (std::size_t i = 0; list != nullptr && i < r.size(); ++i) {
+        PyObject* item = Py_BuildValue("(dd)", a[i], z[i]);
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
 // flux_map_normaliser(bl, bf): N = ∫₀¹ 2πr P(r) dr as the flux-map functions divide by it.
 PyObject* py_flux_map_normaliser(PyObject*, PyObject* args) {
     PyObject *bl_obj, *bf_obj;
@@ -572,6 +606,8 @@ PyMethodDef kMethods[] = {
     {"integrated_unfloored", py_integrated_unfloored, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},
+    {"ring_pair", py_ring_pair, METH_VARARGS, nullptr},
+    {"ring_pairs", py_ring_pairs, METH_VARARGS, nullptr},
     {"flux_map_normaliser", py_flux_map_normaliser, METH_VARARGS, nullptr},
     {"concentric", py_lanes<false>, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

@@ -221,9 +221,9 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     const PowerLaw& law = *made;
     const double rho = rstar / re;
     const GradedRule raised = raised_rule(law, rule);
-    // Two radius integrals per position: the numerator's ring function costs about three ring
-    // magnifications.
+    // Two radius integrals per position over the same nodes, the ring function's pair taken once.
     const std::int32_t work = 2 * (100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20)));
+    RingPairs pairs(rho);
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
@@ -240,8 +240,8 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
         const double uniform_shift = law.uniform() == 0.0 ? 0.0 : uniform_disk * UniformDiskCentroid::value(li, rho);
         double magnification = uniform_disk, numerator = uniform_shift;
         if (!law.uniform_only()) {
-            magnification += varying_part(law, li, re, rstar, raised, RingMagnification{li, re, rstar});
-            numerator += varying_part(law, li, re, rstar, raised, RingCentroid{li, rho});
+            magnification += varying_part(law, li, re, rstar, raised, pairs.magnifications(li));
+            numerator += varying_part(law, li, re, rstar, raised, pairs.numerators());
         }
         out.push_back(numerator / magnification);
     }

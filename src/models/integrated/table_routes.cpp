@@ -317,19 +317,16 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
             continue;
         }
         split_points(kinks, li, points);
-        // Two integrals per position, the numerator's ring function about three ring magnifications.
-        if (interrupt::poll(4 * position_work(points))) return interrupt::stopped();
+        // Two integrals per position over the same nodes, the pair of ring functions about two ring
+        // magnifications.
+        if (interrupt::poll(2 * position_work(points))) return interrupt::stopped();
         // The uniform part without the disk function's checks (as the power law's ring route).
         const double disk = limb == 0.0 ? 0.0 : limb * (kPi * UniformDisk::value(li, rho));
         double magnification = disk, numerator = disk == 0.0 ? 0.0 : disk * UniformDiskCentroid::value(li, rho);
         pieces.gather(map, points, li, eps, rule, wanted);
-        pieces.integrate(RingMagnification{li, re, rstar}, at);
+        pieces.integrate_two(RingMagnificationAndCentroid{li, rho}, at, at);
         for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (pieces.has_integral(j)) magnification += pieces.integral(j);
-        }
-        pieces.integrate(RingCentroid{li, rho}, at);
-        for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (pieces.has_integral(j)) numerator += pieces.integral(j);
+            if (pieces.has_integral(j)) magnification += pieces.integral(j), numerator += pieces.second(j);
         }
         out.push_back(numerator / magnification);
     }
