@@ -83,3 +83,23 @@ def test_ring_pairs_are_the_scalar_pair(avx, rho):
             for part in (0, 1):
                 bad += mismatches([g[part] for g in got], [w[part] for w in want], [(l, x, part) for x in r])
     assert not bad, bad[:20]
+
+
+@pytest.mark.parametrize("avx", [True, False], ids=["widest", "two"])
+@pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
+def test_centroid_far_fields_are_the_scalar_series(avx, rho):
+    # The centroid's far-field series taken several positions at a time: lanes whose positions need
+    # different numbers of terms side by side (l from 3 to 1e8 across every switch of the count),
+    # with a profile's weights and with unit weights.
+    rng = np.random.default_rng(14)
+    switches = [4.6, 5.2, 6.2, 7.6, 10.0, 32.0, 70.0, 200.0, 2e3, 1e6]
+    l = [float(x) for x in rng.permutation(np.concatenate([
+        10 ** rng.uniform(np.log10(3), 8, 37), switches, np.nextafter(switches, 0), [3.0, 1e300]]))]
+    for weights in ([1.0] * 12, [0.9 ** k * (k + 2) / 3 for k in range(12)]):
+        magnifications = [1.0 + 1.0 / max(x * rho, 1.0) for x in l]
+        bad = []
+        for n in range(1, len(l) + 1, 7):
+            got = kern.centroid_far_fields(l[:n], rho, weights, magnifications[:n], avx)
+            want = [kern.centroid_far_field(x, rho, weights, a) for x, a in zip(l[:n], magnifications[:n])]
+            bad += mismatches(got, want, l[:n])
+        assert not bad, bad[:20]

@@ -1,9 +1,12 @@
 #include "models/centroid.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <iterator>
 #include <span>
+#include <vector>
 
 #include "models/centroid_far_field_series.hpp"
 #include "models/interrupt.hpp"
@@ -11,6 +14,7 @@
 #include "numerics/constants.hpp"
 #include "numerics/ellip/cel.hpp"
 #include "numerics/extended/double_double.hpp"
+#include "numerics/lanes.hpp"
 #include "numerics/messages.hpp"
 
 namespace velmora {
@@ -172,6 +176,25 @@ std::size_t terms_at(double l) {
     return kCentroidFarFieldTerms;
 }
 
+// The series' shift at l with the given weights (the first `terms` of them) and magnification; V is
+// double or a vector of positions (numerics/lanes.hpp), `weights` then one vector per term.
+template <class V, class W>
+[[gnu::always_inline]] inline V series_shift(V l, double rho, const W* weights, std::size_t terms, V magnification) {
+    const V u = l * rho;
+    const V y = 1.0 / (l * l);
+    const V z = 4.0 / (u * u + 4.0);
+    V sum = lanes::broadcast(0.0, l);
+    for (std::size_t k = terms; k-- > 0;) {
+        const std::span<const double> q = kR[k];
+        V acc = lanes::broadcast(q[0], l);
+        for (std::size_t i = 1; i < q.size(); ++i) acc = acc * z + q[i];
+        sum = y * (weights[k] * acc + sum);
+    }
+    // Past kHugeLength u² would overflow: 1/√(u² + 4) is 1/u there to double precision.
+    const V inv_root = u > constants::kHugeLength ? 1.0 / u : 1.0 / lanes::vsqrt(u * u + 4.0);
+    return (1.0 + sum) * inv_root / magnification;
+}
+
 // Below this size of the extended form's estimated rounding error, relative to the accuracy asked
 // of the shift (1e-12·|shift| + 1e-16·(u + ρ)), the double closed form is kept.
 constexpr double kDoubleErrorFactor = 64.0 * constants::kEpsilon;
@@ -185,18 +208,60 @@ double UniformDiskCentroid::closed_form_extended(double l, double rho) {
 }
 
 double centroid_far_field(double l, double rho, std::span<const double> weights, double magnification) {
-    const double u = l * rho;
-    const double y = 1.0 / (l * l);
-    const double z = 4.0 / (u * u + 4.0);
-    double sum = 0.0;
-    for (std::size_t k = terms_at(l); k-- > 0;) {
-        const std::span<const double> q = kR[k];
-        double acc = q[0];
-        for (std::size_t i = 1; i < q.size(); ++i) acc = acc * z + q[i];
-        sum = y * (weights[k] * acc + sum);
+    return series_shift(l, rho, weights.data(), terms_at(l), magnification);
+}
+
+#if VELMORA_LANES
+namespace {
+
+// centroid_far_field() for n positions in chunks of the vector's width, the last one padded. A lane
+// that needs fewer terms than the chunk's most has the weights beyond its own set to 0, which keeps
+// its sum exactly +0 until its first term: every lane is the scalar value bit for bit.
+template <class V>
+[[gnu::always_inline]] inline void shifts_in_lanes(const double* l, const double* magnification, std::size_t n,
+                                                  double rho, const double* weights, double* out) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        const V lv = lanes::load<V>(l + i, count);
+        std::size_t most = 0;
+        std::array<V, kCentroidFarFieldTerms> w;
+        for (int j = 0; j < lanes::kWidth<V>; ++j) {
+            const std::size_t terms = terms_at(lv[j]);
+            most = std::max(most, terms);
+            for (std::size_t k = 0; k < kCentroidFarFieldTerms; ++k) w[k][j] = k < terms ? weights[k] : 0.0;
+        }
+        lanes::store(series_shift(lv, rho, w.data(), most, lanes::load<V>(magnification + i, count)), out + i, count);
     }
-    const double inv_root = u > constants::kHugeLength ? 1.0 / u : 1.0 / std::sqrt(u * u + 4.0);
-    return (1.0 + sum) * inv_root / magnification;
+}
+
+VELMORA_AVX void shifts_avx(const double* l, const double* magnification, std::size_t n, double rho,
+                            const double* weights, double* out) {
+    shifts_in_lanes<lanes::Lanes4>(l, magnification, n, rho, weights, out);
+}
+
+void shifts_sse2(const double* l, const double* magnification, std::size_t n, double rho, const double* weights,
+                 double* out) {
+    shifts_in_lanes<lanes::Lanes2>(l, magnification, n, rho, weights, out);
+}
+
+}  // namespace
+#endif
+
+void centroid_far_fields_at(const std::vector<double>& l, double rho, std::span<const double> weights,
+                            std::span<const std::size_t> at, std::vector<double>& out) {
+    std::vector<double> ls(at.size()), magnifications(at.size()), shifts(at.size());
+    for (std::size_t k = 0; k < at.size(); ++k) ls[k] = l[at[k]], magnifications[k] = out[at[k]];
+#if VELMORA_LANES
+    if (lanes::has_avx()) {
+        shifts_avx(ls.data(), magnifications.data(), at.size(), rho, weights.data(), shifts.data());
+    } else {
+        shifts_sse2(ls.data(), magnifications.data(), at.size(), rho, weights.data(), shifts.data());
+    }
+#else
+    for (std::size_t k = 0; k < at.size(); ++k) shifts[k] = centroid_far_field(ls[k], rho, weights, magnifications[k]);
+#endif
+    for (std::size_t k = 0; k < at.size(); ++k) out[at[k]] = shifts[k];
 }
 
 double UniformDiskCentroid::far_field(double l, double rho) {
@@ -225,12 +290,21 @@ CalcResult<std::vector<double>> witt_mao_centroid_shift(std::vector<double> l, d
     const double rho = rstar / re;
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, their magnifications in out
     for (const double li : l) {
         if (interrupt::poll()) return interrupt::stopped();
         // The same error as the magnification for a lens on the limb of a disk of negative radius.
         if (li == 1.0 && rho < 0.0) return Failure{messages::kEllippiM};
+        if (li >= UniformDiskCentroid::kFarField) {
+            far_at.push_back(out.size());
+            out.push_back(UniformDisk::value(li, rho));  // far_field()'s magnification, bit for bit
+            continue;
+        }
         out.push_back(UniformDiskCentroid::value(li, rho));
     }
+    static constexpr double kOnes[kCentroidFarFieldTerms] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0,
+                                                             1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    centroid_far_fields_at(l, rho, kOnes, far_at, out);
     return out;
 }
 

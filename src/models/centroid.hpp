@@ -3,6 +3,7 @@
 // source centre, in Einstein radii, positive away from the lens.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
 // l = 3 (1e-17 from l = 4 on, 1e-20 from 16 on) times the 13th weight: a power law takes it from its
 // magnification's own far_from() on (3 when that weight is at most 1).
 double centroid_far_field(double l, double rho, std::span<const double> weights, double magnification);
+// The same at the positions l[at[k]], with the magnifications found in out[at[k]], which the shifts
+// replace; bit for bit, several at a time (the routes gather their far positions and take them
+// together).
+void centroid_far_fields_at(const std::vector<double>& l, double rho, std::span<const double> weights,
+                            std::span<const std::size_t> at, std::vector<double>& out);
 
 // One shift per element of l, in order; a lens on the limb of a disk of negative radius gives the
 // magnification's kernel error there.

@@ -520,6 +520,50 @@ PyObject* py_ring_pairs(PyObject*, PyObject* args) {
     return list;
 }
 
+// centroid_far_fields(l, rho, weights, magnifications, avx): the centroid's far-field series at
+// every l (each with its magnification), taken in lanes; centroid_far_field(l, rho, weights, a):
+// the same at one position.
+PyObject* py_centroid_far_fields(PyObject*, PyObject* args) {
+    PyObject *l_obj, *w_obj, *a_obj;
+    double rho;
+    int avx;
+    if (!PyArg_ParseTuple(args, "OdOOp", &l_obj, &rho, &w_obj, &a_obj, &avx)) return nullptr;
+    std::vector<double> l, w, out;
+    if (!to_vector(l_obj, l) || !to_vector(w_obj, w) || !to_vector(a_obj, out)) return nullptr;
+    if (w.size() != velmora::UniformDisk::kFarFieldTerms || out.size() != l.size()) {
+        PyErr_SetString(PyExc_ValueError, "12 weights and one magnification per position");
+        return nullptr;
+    }
+    std::vector<std::size_t> at(l.size());
+    for (std::size_t i = 0; i < at.size(); ++i) at[i] = i;
+    velmora::lanes::allow_avx(avx != 0);
+    velmora::centroid_far_fields_at(l, rho, w, at, out);
+    velmora::lanes::allow_avx(true);
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(out.size()));
+    for (std::size_t i = 0; list != nullptr && i < out.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(out[i]);
+        if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    }
+    return list;
+}
+
+PyObject* py_centroid_far_field(PyObject*, PyObject* args) {
+    PyObject* w_obj;
+    double l, rho, a;
+    if (!PyArg_ParseTuple(args, "ddOd", &l, &rho, &w_obj, &a)) return nullptr;
+    std::vector<double> w;
+    if (!to_vector(w_obj, w)) return nullptr;
+    if (w.size() != velmora::UniformDisk::kFarFieldTerms) {
+        PyErr_SetString(PyExc_ValueError, "12 weights");
+        return nullptr;
+    }
+    return PyFloat_FromDouble(velmora::centroid_far_field(l, rho, w, a));
+}
+
 // flux_map_normaliser(bl, bf): N = ∫₀¹ 2πr P(r) dr as the flux-map functions divide by it.
 PyObject* py_flux_map_normaliser(PyObject*, PyObject* args) {
     PyObject *bl_obj, *bf_obj;
@@ -608,6 +652,8 @@ PyMethodDef kMethods[] = {
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},
     {"ring_pair", py_ring_pair, METH_VARARGS, nullptr},
     {"ring_pairs", py_ring_pairs, METH_VARARGS, nullptr},
+    {"centroid_far_fields", py_centroid_far_fields, METH_VARARGS, nullptr},
+    {"centroid_far_field", py_centroid_far_field, METH_VARARGS, nullptr},
     {"flux_map_normaliser", py_flux_map_normaliser, METH_VARARGS, nullptr},
     {"concentric", py_lanes<false>, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},

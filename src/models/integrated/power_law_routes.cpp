@@ -226,12 +226,13 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     RingPairs pairs(rho);
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (const double li : l) {
         const bool far = li >= law.far_from();
         if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
         if (far) {
-            // The series in the profile's moments, over the magnification's own far-field series.
-            out.push_back(centroid_far_field(li, rho, law.far_field().weights, law.far_field().value(li, rho)));
+            far_at.push_back(out.size());
+            out.push_back(NAN);
             continue;
         }
         // Numerator and denominator both times N, by the same rule: the uniform part's ring
@@ -245,6 +246,9 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
         }
         out.push_back(numerator / magnification);
     }
+    // The series in the profile's moments, over the magnification's own far-field series.
+    law.far_field().values_at(l, rho, far_at, out);
+    centroid_far_fields_at(l, rho, law.far_field().weights, far_at, out);
     return out;
 }
 

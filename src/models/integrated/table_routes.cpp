@@ -310,10 +310,12 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
     };
     std::vector<double> out;
     out.reserve(l.size());
+    std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     for (const double li : l) {
         if (far && li >= kTableFarField) {
             if (interrupt::poll()) return interrupt::stopped();
-            out.push_back(centroid_far_field(li, rho, far->weights, UniformDisk::far_field(li, rho, far->weights)));
+            far_at.push_back(out.size());
+            out.push_back(NAN);
             continue;
         }
         split_points(kinks, li, points);
@@ -329,6 +331,14 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
             if (pieces.has_integral(j)) magnification += pieces.integral(j), numerator += pieces.second(j);
         }
         out.push_back(numerator / magnification);
+    }
+    if (far) {
+        // The series in the map's moments over the same weights' magnification series, not
+        // normalised (the normalisers cancel in the shift).
+        ProfileFarField unnormalised = *far;
+        unnormalised.mu0_over_norm = 1.0;
+        unnormalised.values_at(l, rho, far_at, out);
+        centroid_far_fields_at(l, rho, far->weights, far_at, out);
     }
     return out;
 }
