@@ -406,6 +406,7 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
     GradientLists out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
+    std::vector<double> end_r, end_l_minus_r, end_d_u, end_d_rho;  // per piece, reused
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         Gradient g{(*values)[i], NAN, NAN};
@@ -426,12 +427,18 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
             ConcentricDiskDerivatives{li, rho},
             [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r, 1.0}; },
             [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r * r, 1.0}; });
+        // The disks' derivatives at every piece's end, taken together (in lanes).
+        const std::size_t ends = pieces.size();
+        end_r.assign(points.begin() + 1, points.begin() + 1 + static_cast<std::ptrdiff_t>(ends));
+        end_l_minus_r.resize(ends), end_d_u.resize(ends), end_d_rho.resize(ends);
+        for (std::size_t j = 0; j < ends; ++j) end_l_minus_r[j] = li - end_r[j];
+        UniformDisk::concentric_derivatives(li, rho, end_r, end_l_minus_r, end_d_u, end_d_rho);
         double d_u = 0.0, d_rho = 0.0;
         Gradient at_a{NAN, 0.0, 0.0};  // the disk's derivatives at the piece's start (unused at r = 0)
         for (std::size_t j = 0; j < pieces.size(); ++j) {
             const FluxMap::Piece& piece = pieces.piece(j);
             const double a = points[j], b = points[j + 1];
-            const Gradient at_b = UniformDisk::concentric_derivatives(li, b, li - b, rho);
+            const Gradient at_b{NAN, end_d_u[j], end_d_rho[j]};
             const bool limb = j + 1 == pieces.size();
             // The limb's term keeps an infinity (the lens on the limb of a map bright there).
             auto end_term = [&](double f) {
