@@ -237,6 +237,25 @@ bool to_vector(PyObject* seq, std::vector<double>& out) {
     return true;
 }
 
+// A new list of n items, item(i) giving each as a new reference (nullptr: an error is set).
+template <class Item>
+PyObject* list_of(std::size_t n, Item&& item) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(n));
+    for (std::size_t i = 0; list != nullptr && i < n; ++i) {
+        PyObject* one = item(i);
+        if (one == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), one);
+    }
+    return list;
+}
+
+PyObject* float_list(const std::vector<double>& values) {
+    return list_of(values.size(), [&](std::size_t i) { return PyFloat_FromDouble(values[i]); });
+}
+
 // The extrapolation named "linear", "clamp" or "fill" (with the fill value); ValueError otherwise.
 bool to_extrapolation(const char* mode_name, double fill, velmora::Extrapolation& out) {
     const std::string_view mode(mode_name);
@@ -483,16 +502,7 @@ PyObject* py_lanes(PyObject*, PyObject* args) {
         velmora::UniformDisk::concentric(l, a, r, out);
     }
     velmora::lanes::allow_avx(true);
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(out.size()));
-    for (std::size_t i = 0; list != nullptr && i < out.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(out[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return float_list(out);
 }
 
 // ring_pairs(l, rho, r, avx): the pairs of ring_pair at the radii r, taken in lanes, as a list of
@@ -508,16 +518,7 @@ PyObject* py_ring_pairs(PyObject*, PyObject* args) {
     velmora::lanes::allow_avx(avx != 0);
     velmora::ring_pairs(l, rho, r, a, z);
     velmora::lanes::allow_avx(true);
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(r.size()));
-    for (std::size_t i = 0; list != nullptr && i < r.size(); ++i) {
-        PyObject* item = Py_BuildValue("(dd)", a[i], z[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return list_of(r.size(), [&](std::size_t i) { return Py_BuildValue("(dd)", a[i], z[i]); });
 }
 
 // centroid_far_fields(l, rho, weights, magnifications, avx): the centroid's far-field series at
@@ -539,16 +540,7 @@ PyObject* py_centroid_far_fields(PyObject*, PyObject* args) {
     velmora::lanes::allow_avx(avx != 0);
     velmora::centroid_far_fields_at(l, rho, w, at, out);
     velmora::lanes::allow_avx(true);
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(out.size()));
-    for (std::size_t i = 0; list != nullptr && i < out.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(out[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
-        }
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return float_list(out);
 }
 
 PyObject* py_centroid_far_field(PyObject*, PyObject* args) {
