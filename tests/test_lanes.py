@@ -103,3 +103,21 @@ def test_centroid_far_fields_are_the_scalar_series(avx, rho):
             want = [kern.centroid_far_field(x, rho, weights, a) for x, a in zip(l[:n], magnifications[:n])]
             bad += mismatches(got, want, l[:n])
         assert not bad, bad[:20]
+
+
+@pytest.mark.parametrize("avx", [True, False], ids=["widest", "two"])
+@pytest.mark.parametrize("rho", [1e-6, 0.05, 1.0, 1e4])
+def test_concentric_derivatives_are_the_scalar_ones(avx, rho):
+    # The gradients' concentric disks: closed-form radii and far-field ones (r below l/4, where the
+    # series serves, each with its own source radius r·rho) sorted into their own lanes, beside the
+    # lens on a concentric limb (r = l) and radii near it; each is the scalar derivative bit for bit.
+    rng = np.random.default_rng(15)
+    bad = []
+    for n in range(1, 14):
+        for l in (0.3, 0.999, 1.0, 1.7, 3.5, float(rng.uniform(0, 4))):
+            r = [x for x in radii(l, rng, n) if x > 0] + list(rng.uniform(0, l / 4, n)) + [l, 1.0, l / 4][: n % 4]
+            d_u, d_rho = kern.concentric_derivatives(l, rho, r, avx)
+            want = [kern.concentric_derivative(l, x, rho) for x in r]
+            bad += mismatches(d_u, [w[0] for w in want], [(l, x, "u") for x in r])
+            bad += mismatches(d_rho, [w[1] for w in want], [(l, x, "rho") for x in r])
+    assert not bad, bad[:20]

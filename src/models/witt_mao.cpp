@@ -560,64 +560,74 @@ Gradient UniformDisk::far_field_gradient(double l, double rho, std::span<const d
 #if VELMORA_LANES
 namespace {
 
-// far_field_gradient()'s derivatives for n positions in chunks of the vector's width, the last
-// one padded; each step is the scalar one in every lane. A lane that needs fewer terms than the
-// chunk's most keeps its sums unchanged for the others (selected, not added), so every lane is
-// its scalar result bit for bit.
+// far_field_gradient()'s derivatives for one chunk of positions lv with their source radii rv; each
+// step is the scalar one in every lane. A lane that needs fewer terms than the chunk's most keeps
+// its sums unchanged for the others (selected, not added), so every lane is its scalar result bit
+// for bit.
 template <class V>
-[[gnu::always_inline]] inline void far_field_gradients_in_lanes(const double* l, std::size_t n, double rho,
-                                                               const double* weights, double* d_u, double* d_rho) {
+[[gnu::always_inline]] inline void far_field_gradient_chunk(V lv, V rho, const double* weights, V& d_u, V& d_rho) {
+    std::size_t most = 0;
+    V terms = lanes::broadcast(0.0, lv);
+    for (int j = 0; j < lanes::kWidth<V>; ++j) {
+        const std::size_t t = gradient_terms_at(lv[j]);
+        most = std::max(most, t);
+        terms[j] = static_cast<double>(t);
+    }
+    const V u = lv * rho;
+    const V w = u * u;
+    const V s = 4.0 / (w + 4.0);
+    const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w / (w + 4.0)));
+    const V y = 1.0 / (lv * lv);
+    V sum = lanes::broadcast(0.0, lv), k_sum = sum, slope_sum = sum, y_k = lanes::broadcast(1.0, lv);
+    for (std::size_t k = 0; k < most; ++k) {
+        const std::span<const double> q = kQ[k];
+        V value = lanes::broadcast(q[0], lv), slope = lanes::broadcast(0.0, lv);
+        for (std::size_t m = 1; m < q.size(); ++m) {
+            slope = slope * s + value;
+            value = value * s + q[m];
+        }
+        y_k *= y;
+        const V wy = weights[k] * y_k;
+        const auto live = terms > static_cast<double>(k);
+        sum = live ? sum + wy * value : sum;
+        k_sum = live ? k_sum + static_cast<double>(k + 1) * wy * value : k_sum;
+        slope_sum = live ? slope_sum + wy * slope : slope_sum;
+    }
+    const V two_minus_s = 2.0 - s;
+    const V g = s * s / (2.0 * two_minus_s);
+    const V g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
+    const V f = 1.0 + g * sum;
+    d_rho = 2.0 / rho * point * g * k_sum;
+    const V bracket =
+        -8.0 * f / ((w + 4.0) * (w + 2.0)) - 0.5 * w * (s * s) * (g_slope * sum + g * slope_sum) - 2.0 * g * k_sum;
+    d_u = point / u * bracket;
+}
+
+// The same for n positions in chunks of the vector's width, the last one padded: one source radius
+// for all (rho_step 0), or one each (rho_step 1).
+template <class V>
+[[gnu::always_inline]] inline void far_field_gradients_in_lanes(const double* l, std::size_t n, const double* rho,
+                                                               std::size_t rho_step, const double* weights,
+                                                               double* d_u, double* d_rho) {
     constexpr std::size_t width = lanes::kWidth<V>;
     for (std::size_t i = 0; i < n; i += width) {
         const std::size_t count = n - i < width ? n - i : width;
-        const V lv = lanes::load<V>(l + i, count);
-        std::size_t most = 0;
-        V terms = lanes::broadcast(0.0, lv);
-        for (int j = 0; j < lanes::kWidth<V>; ++j) {
-            const std::size_t t = gradient_terms_at(lv[j]);
-            most = std::max(most, t);
-            terms[j] = static_cast<double>(t);
-        }
-        const V u = lv * rho;
-        const V w = u * u;
-        const V s = 4.0 / (w + 4.0);
-        const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w / (w + 4.0)));
-        const V y = 1.0 / (lv * lv);
-        V sum = lanes::broadcast(0.0, lv), k_sum = sum, slope_sum = sum, y_k = lanes::broadcast(1.0, lv);
-        for (std::size_t k = 0; k < most; ++k) {
-            const std::span<const double> q = kQ[k];
-            V value = lanes::broadcast(q[0], lv), slope = lanes::broadcast(0.0, lv);
-            for (std::size_t m = 1; m < q.size(); ++m) {
-                slope = slope * s + value;
-                value = value * s + q[m];
-            }
-            y_k *= y;
-            const V wy = weights[k] * y_k;
-            const auto live = terms > static_cast<double>(k);
-            sum = live ? sum + wy * value : sum;
-            k_sum = live ? k_sum + static_cast<double>(k + 1) * wy * value : k_sum;
-            slope_sum = live ? slope_sum + wy * slope : slope_sum;
-        }
-        const V two_minus_s = 2.0 - s;
-        const V g = s * s / (2.0 * two_minus_s);
-        const V g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
-        const V f = 1.0 + g * sum;
-        const V rho_part = 2.0 / rho * point * g * k_sum;
-        const V bracket =
-            -8.0 * f / ((w + 4.0) * (w + 2.0)) - 0.5 * w * (s * s) * (g_slope * sum + g * slope_sum) - 2.0 * g * k_sum;
-        lanes::store(point / u * bracket, d_u + i, count);
-        lanes::store(rho_part, d_rho + i, count);
+        const V rv = rho_step == 0 ? lanes::broadcast(*rho, V{}) : lanes::load<V>(rho + i, count);
+        V us, rhos;
+        far_field_gradient_chunk(lanes::load<V>(l + i, count), rv, weights, us, rhos);
+        lanes::store(us, d_u + i, count);
+        lanes::store(rhos, d_rho + i, count);
     }
 }
 
-VELMORA_AVX void far_field_gradients_avx(const double* l, std::size_t n, double rho, const double* weights,
-                                         double* d_u, double* d_rho) {
-    far_field_gradients_in_lanes<lanes::Lanes4>(l, n, rho, weights, d_u, d_rho);
+VELMORA_AVX void far_field_gradients_avx(const double* l, std::size_t n, const double* rho, std::size_t rho_step,
+                                         const double* weights, double* d_u, double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes4>(l, n, rho, rho_step, weights, d_u, d_rho);
 }
 
-void far_field_gradients_sse2(const double* l, std::size_t n, double rho, const double* weights, double* d_u,
-                              double* d_rho) {
-    far_field_gradients_in_lanes<lanes::Lanes2>(l, n, rho, weights, d_u, d_rho);
+void far_field_gradients_sse2(const double* l, std::size_t n, const double* rho, std::size_t rho_step,
+                              const double* weights, double* d_u, double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes2>(l, n, rho, rho_step, weights, d_u, d_rho);
 }
 
 }  // namespace
@@ -628,9 +638,9 @@ void UniformDisk::far_field_gradients(std::span<const double> l, double rho,
                                       std::span<double> d_rho) {
 #if VELMORA_LANES
     if (lanes::has_avx()) {
-        return far_field_gradients_avx(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
+        return far_field_gradients_avx(l.data(), l.size(), &rho, 0, weights.data(), d_u.data(), d_rho.data());
     }
-    return far_field_gradients_sse2(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
+    return far_field_gradients_sse2(l.data(), l.size(), &rho, 0, weights.data(), d_u.data(), d_rho.data());
 #else
     for (std::size_t i = 0; i < l.size(); ++i) {
         const Gradient g = far_field_gradient(l[i], rho, weights);
@@ -695,31 +705,48 @@ void UniformDisk::concentric_derivatives(double l, double rho, std::span<const d
                                          std::span<const double> l_minus_r, std::span<double> d_u,
                                          std::span<double> d_rho) {
 #if VELMORA_LANES
-    // The closed-form radii are gathered and taken in lanes; the others one by one, as the scalar
-    // concentric_derivatives() takes them.
+    // The closed-form radii and the far-field ones are gathered and each taken in lanes; the others
+    // (the lens on a concentric limb, huge disks) one by one, as the scalar concentric_derivatives()
+    // takes them.
     constexpr std::size_t kChunk = 64;
     std::array<double, kChunk> ls, lm1s, lp1s, rhos, us, rho_parts;
-    std::array<std::size_t, kChunk> where;
+    std::array<double, kChunk> far_ls, far_rhos, far_us, far_rho_parts;
+    std::array<std::size_t, kChunk> where, far_where;
+    const bool avx = lanes::has_avx();
     for (std::size_t start = 0; start < r.size(); start += kChunk) {
         const std::size_t end = std::min(r.size(), start + kChunk);
-        std::size_t n = 0;
+        std::size_t n = 0, far = 0;
         for (std::size_t k = start; k < end; ++k) {
             const double lr = l / r[k], rho_r = r[k] * rho;
-            if (l_minus_r[k] != 0.0 && !((lr + 1.0) * rho_r > kHugeLength) && !(lr >= kGradientFarField)) {
+            const bool regular = l_minus_r[k] != 0.0 && !((lr + 1.0) * rho_r > kHugeLength);
+            if (regular && !(lr >= kGradientFarField)) {
                 ls[n] = lr, lm1s[n] = l_minus_r[k] / r[k], lp1s[n] = (l + r[k]) / r[k], rhos[n] = rho_r;
                 where[n] = k, ++n;
+            } else if (regular) {
+                far_ls[far] = lr, far_rhos[far] = rho_r, far_where[far] = k, ++far;
             } else {
                 const Gradient g = concentric_derivatives(l, r[k], l_minus_r[k], rho);
                 d_u[k] = g.d_u, d_rho[k] = g.d_rho;
             }
         }
-        if (n == 0) continue;
-        if (lanes::has_avx()) {
-            closed_gradients_avx(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
-        } else {
-            closed_gradients_sse2(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
+        if (n > 0) {
+            if (avx) {
+                closed_gradients_avx(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
+            } else {
+                closed_gradients_sse2(ls.data(), lm1s.data(), lp1s.data(), rhos.data(), us.data(), rho_parts.data(), n);
+            }
+            for (std::size_t j = 0; j < n; ++j) d_u[where[j]] = us[j], d_rho[where[j]] = rho_parts[j];
         }
-        for (std::size_t j = 0; j < n; ++j) d_u[where[j]] = us[j], d_rho[where[j]] = rho_parts[j];
+        if (far > 0) {
+            if (avx) {
+                far_field_gradients_avx(far_ls.data(), far, far_rhos.data(), 1, kUniformWeights.data(), far_us.data(),
+                                        far_rho_parts.data());
+            } else {
+                far_field_gradients_sse2(far_ls.data(), far, far_rhos.data(), 1, kUniformWeights.data(), far_us.data(),
+                                         far_rho_parts.data());
+            }
+            for (std::size_t j = 0; j < far; ++j) d_u[far_where[j]] = far_us[j], d_rho[far_where[j]] = far_rho_parts[j];
+        }
     }
 #else
     for (std::size_t k = 0; k < r.size(); ++k) {

@@ -556,6 +556,37 @@ PyObject* py_centroid_far_field(PyObject*, PyObject* args) {
     return PyFloat_FromDouble(velmora::centroid_far_field(l, rho, w, a));
 }
 
+// concentric_derivatives(l, rho, r, avx): (∂W/∂u, ∂W/∂ρ) of the concentric disks of radii r, taken
+// in lanes, as two lists; concentric_derivative(l, r, rho): the same for one radius.
+PyObject* py_concentric_derivatives(PyObject*, PyObject* args) {
+    PyObject* r_obj;
+    double l, rho;
+    int avx;
+    if (!PyArg_ParseTuple(args, "ddOp", &l, &rho, &r_obj, &avx)) return nullptr;
+    std::vector<double> r;
+    if (!to_vector(r_obj, r)) return nullptr;
+    std::vector<double> l_minus_r(r.size()), d_u(r.size()), d_rho(r.size());
+    for (std::size_t i = 0; i < r.size(); ++i) l_minus_r[i] = l - r[i];
+    velmora::lanes::allow_avx(avx != 0);
+    velmora::UniformDisk::concentric_derivatives(l, rho, r, l_minus_r, d_u, d_rho);
+    velmora::lanes::allow_avx(true);
+    PyObject* u_list = float_list(d_u);
+    if (u_list == nullptr) return nullptr;
+    PyObject* rho_list = float_list(d_rho);
+    if (rho_list == nullptr) {
+        Py_DECREF(u_list);
+        return nullptr;
+    }
+    return Py_BuildValue("(NN)", u_list, rho_list);
+}
+
+PyObject* py_concentric_derivative(PyObject*, PyObject* args) {
+    double l, r, rho;
+    if (!PyArg_ParseTuple(args, "ddd", &l, &r, &rho)) return nullptr;
+    const velmora::Gradient g = velmora::UniformDisk::concentric_derivatives(l, r, l - r, rho);
+    return Py_BuildValue("(dd)", g.d_u, g.d_rho);
+}
+
 // flux_map_normaliser(bl, bf): N = ∫₀¹ 2πr P(r) dr as the flux-map functions divide by it.
 PyObject* py_flux_map_normaliser(PyObject*, PyObject* args) {
     PyObject *bl_obj, *bf_obj;
@@ -645,6 +676,8 @@ PyMethodDef kMethods[] = {
     {"ring_pair", py_ring_pair, METH_VARARGS, nullptr},
     {"ring_pairs", py_ring_pairs, METH_VARARGS, nullptr},
     {"centroid_far_fields", py_centroid_far_fields, METH_VARARGS, nullptr},
+    {"concentric_derivatives", py_concentric_derivatives, METH_VARARGS, nullptr},
+    {"concentric_derivative", py_concentric_derivative, METH_VARARGS, nullptr},
     {"centroid_far_field", py_centroid_far_field, METH_VARARGS, nullptr},
     {"flux_map_normaliser", py_flux_map_normaliser, METH_VARARGS, nullptr},
     {"concentric", py_lanes<false>, METH_VARARGS, nullptr},
