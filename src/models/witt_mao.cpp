@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstddef>
 #include <iterator>
+#include <optional>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 #include "models/at_least_one.hpp"
@@ -176,6 +178,68 @@ constexpr GradientSeries kGradientSeries[] = {
     gradient_series<5>,    gradient_series<6>, gradient_series<7>, gradient_series<8>,  gradient_series<9>,
     gradient_series<10>,   gradient_series<11>, gradient_series<12>};
 static_assert(std::size(kGradientSeries) == UniformDisk::kFarFieldTerms + 1);
+
+// The far-field derivatives of the concentric disks of one lens position (concentric_derivatives):
+// every concentric disk has the position's own u = lρ (the lens at l/r of a radius rρ), so s, A(u)
+// and the polynomials Q_k(s), Q_k'(s) of far_field_gradient() are the same for all of them, taken
+// once here; a disk adds only its sums in y = (r/l)², as far_field_gradient() adds them. u is formed
+// as lρ itself (the disk's (l/r)·(rρ) would differ from it by a rounding).
+class ConcentricFarField {
+public:
+    // The first `terms` polynomials (the most any disk of the position will take).
+    ConcentricFarField(double l, double rho, std::size_t terms = UniformDisk::kFarFieldTerms)
+        : u_(l * rho), w_(u_ * u_), s_(4.0 / (w_ + 4.0)), terms_(terms) {
+        point_ = (2.0 - s_) / (2.0 * std::sqrt(w_ / (w_ + 4.0)));
+        const double two_minus_s = 2.0 - s_;
+        g_ = s_ * s_ / (2.0 * two_minus_s);
+        g_slope_ = s_ * (4.0 - s_) / (2.0 * two_minus_s * two_minus_s);
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            ((I < terms ? horner_with_slope<I>(s_, values_[I], slopes_[I]) : void()), ...);
+        }(std::make_index_sequence<UniformDisk::kFarFieldTerms>{});
+    }
+
+    // ∂W/∂u and ∂W/∂ρ of the disk of radius rρ, the lens at lr = l/r of its radius (lr ≥ 4). V is
+    // double or a vector of disks (numerics/lanes.hpp): a lane that takes fewer terms than the most
+    // keeps its sums by selection, so each lane is its scalar value bit for bit.
+    template <class V>
+    [[gnu::always_inline]] inline void at(V lr, V rho_r, V& d_u, V& d_rho) const {
+        const V y = 1.0 / (lr * lr);
+        V terms;
+        std::size_t most = 0;
+        if constexpr (std::is_same_v<V, double>) {
+            most = std::min(terms_, gradient_terms_at(lr));
+            terms = static_cast<double>(most);
+        }
+#if VELMORA_LANES
+        else {
+            for (int j = 0; j < lanes::kWidth<V>; ++j) {
+                const std::size_t t = std::min(terms_, gradient_terms_at(lr[j]));
+                most = std::max(most, t);
+                terms[j] = static_cast<double>(t);
+            }
+        }
+#endif
+        V sum = lanes::broadcast(0.0, lr), k_sum = sum, slope_sum = sum, y_k = lanes::broadcast(1.0, lr);
+        for (std::size_t k = 0; k < most; ++k) {
+            y_k = y_k * y;
+            const auto live = terms > static_cast<double>(k);
+            sum = live ? sum + y_k * values_[k] : sum;
+            k_sum = live ? k_sum + static_cast<double>(k + 1) * y_k * values_[k] : k_sum;
+            slope_sum = live ? slope_sum + y_k * slopes_[k] : slope_sum;
+        }
+        const V f = 1.0 + g_ * sum;
+        d_rho = 2.0 / rho_r * point_ * g_ * k_sum;
+        const V bracket = -8.0 * f / ((w_ + 4.0) * (w_ + 2.0)) -
+                          0.5 * w_ * (s_ * s_) * (g_slope_ * sum + g_ * slope_sum) - 2.0 * g_ * k_sum;
+        d_u = point_ / u_ * bracket;
+    }
+
+private:
+    double u_, w_, s_;
+    std::size_t terms_;
+    double point_ = 0.0, g_ = 0.0, g_slope_ = 0.0;
+    std::array<double, UniformDisk::kFarFieldTerms> values_{}, slopes_{};
+};
 
 using Series = double (*)(double, double, const double*);
 constexpr Series kSeries[] = {nullptr, series<1>, series<2>, series<3>, series<4>,  series<5>, series<6>,
@@ -560,8 +624,8 @@ Gradient UniformDisk::far_field_gradient(double l, double rho, std::span<const d
 #if VELMORA_LANES
 namespace {
 
-// far_field_gradient()'s derivatives for one chunk of positions lv with their source radii rv; each
-// step is the scalar one in every lane. A lane that needs fewer terms than the chunk's most keeps
+// far_field_gradient()'s derivatives for one chunk of positions lv (source radius rho in every
+// lane); each step is the scalar one in every lane. A lane that needs fewer terms than the chunk's most keeps
 // its sums unchanged for the others (selected, not added), so every lane is its scalar result bit
 // for bit.
 template <class V>
@@ -603,31 +667,54 @@ template <class V>
     d_u = point / u * bracket;
 }
 
-// The same for n positions in chunks of the vector's width, the last one padded: one source radius
-// for all (rho_step 0), or one each (rho_step 1).
+// The same for n positions in chunks of the vector's width, the last one padded.
 template <class V>
-[[gnu::always_inline]] inline void far_field_gradients_in_lanes(const double* l, std::size_t n, const double* rho,
-                                                               std::size_t rho_step, const double* weights,
-                                                               double* d_u, double* d_rho) {
+[[gnu::always_inline]] inline void far_field_gradients_in_lanes(const double* l, std::size_t n, double rho,
+                                                               const double* weights, double* d_u, double* d_rho) {
     constexpr std::size_t width = lanes::kWidth<V>;
     for (std::size_t i = 0; i < n; i += width) {
         const std::size_t count = n - i < width ? n - i : width;
-        const V rv = rho_step == 0 ? lanes::broadcast(*rho, V{}) : lanes::load<V>(rho + i, count);
+        const V lv = lanes::load<V>(l + i, count);
         V us, rhos;
-        far_field_gradient_chunk(lanes::load<V>(l + i, count), rv, weights, us, rhos);
+        far_field_gradient_chunk(lv, lanes::broadcast(rho, lv), weights, us, rhos);
         lanes::store(us, d_u + i, count);
         lanes::store(rhos, d_rho + i, count);
     }
 }
 
-VELMORA_AVX void far_field_gradients_avx(const double* l, std::size_t n, const double* rho, std::size_t rho_step,
-                                         const double* weights, double* d_u, double* d_rho) {
-    far_field_gradients_in_lanes<lanes::Lanes4>(l, n, rho, rho_step, weights, d_u, d_rho);
+// ConcentricFarField::at() for n disks in chunks of the vector's width, the last one padded.
+template <class V>
+[[gnu::always_inline]] inline void concentric_far_in_lanes(const ConcentricFarField& far, const double* lr,
+                                                          const double* rho_r, std::size_t n, double* d_u,
+                                                          double* d_rho) {
+    constexpr std::size_t width = lanes::kWidth<V>;
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t count = n - i < width ? n - i : width;
+        V us, rhos;
+        far.at(lanes::load<V>(lr + i, count), lanes::load<V>(rho_r + i, count), us, rhos);
+        lanes::store(us, d_u + i, count);
+        lanes::store(rhos, d_rho + i, count);
+    }
 }
 
-void far_field_gradients_sse2(const double* l, std::size_t n, const double* rho, std::size_t rho_step,
-                              const double* weights, double* d_u, double* d_rho) {
-    far_field_gradients_in_lanes<lanes::Lanes2>(l, n, rho, rho_step, weights, d_u, d_rho);
+VELMORA_AVX void concentric_far_avx(const ConcentricFarField& far, const double* lr, const double* rho_r,
+                                    std::size_t n, double* d_u, double* d_rho) {
+    concentric_far_in_lanes<lanes::Lanes4>(far, lr, rho_r, n, d_u, d_rho);
+}
+
+void concentric_far_sse2(const ConcentricFarField& far, const double* lr, const double* rho_r, std::size_t n,
+                         double* d_u, double* d_rho) {
+    concentric_far_in_lanes<lanes::Lanes2>(far, lr, rho_r, n, d_u, d_rho);
+}
+
+VELMORA_AVX void far_field_gradients_avx(const double* l, std::size_t n, double rho, const double* weights,
+                                         double* d_u, double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes4>(l, n, rho, weights, d_u, d_rho);
+}
+
+void far_field_gradients_sse2(const double* l, std::size_t n, double rho, const double* weights, double* d_u,
+                              double* d_rho) {
+    far_field_gradients_in_lanes<lanes::Lanes2>(l, n, rho, weights, d_u, d_rho);
 }
 
 }  // namespace
@@ -638,9 +725,9 @@ void UniformDisk::far_field_gradients(std::span<const double> l, double rho,
                                       std::span<double> d_rho) {
 #if VELMORA_LANES
     if (lanes::has_avx()) {
-        return far_field_gradients_avx(l.data(), l.size(), &rho, 0, weights.data(), d_u.data(), d_rho.data());
+        return far_field_gradients_avx(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
     }
-    return far_field_gradients_sse2(l.data(), l.size(), &rho, 0, weights.data(), d_u.data(), d_rho.data());
+    return far_field_gradients_sse2(l.data(), l.size(), rho, weights.data(), d_u.data(), d_rho.data());
 #else
     for (std::size_t i = 0; i < l.size(); ++i) {
         const Gradient g = far_field_gradient(l[i], rho, weights);
@@ -696,7 +783,11 @@ Gradient UniformDisk::concentric_derivatives(double l, double r, double l_minus_
     const double lr = l / r, rho_r = r * rho;
     if (l_minus_r == 0.0) return {NAN, -HUGE_VAL, HUGE_VAL};
     if ((lr + 1.0) * rho_r > kHugeLength) return {1.0, 0.0, 0.0};
-    if (lr >= kGradientFarField) return far_field_gradient(lr, rho_r, kUniformWeights);
+    if (lr >= kGradientFarField) {
+        Gradient g{NAN, 0.0, 0.0};
+        ConcentricFarField(l, rho, gradient_terms_at(lr)).at(lr, rho_r, g.d_u, g.d_rho);
+        return g;
+    }
     const ClosedGradient t = closed_gradient(lr, l_minus_r / r, (l + r) / r, rho_r);
     return {NAN, t.d_u, t.d_rho};
 }
@@ -705,14 +796,15 @@ void UniformDisk::concentric_derivatives(double l, double rho, std::span<const d
                                          std::span<const double> l_minus_r, std::span<double> d_u,
                                          std::span<double> d_rho) {
 #if VELMORA_LANES
-    // The closed-form radii and the far-field ones are gathered and each taken in lanes; the others
-    // (the lens on a concentric limb, huge disks) one by one, as the scalar concentric_derivatives()
-    // takes them.
+    // The closed-form radii are gathered and taken in lanes, and so are the far-field ones, from the
+    // position's shared polynomials (ConcentricFarField); the others (the lens on a concentric limb,
+    // huge disks) one by one, as the scalar concentric_derivatives() takes them.
     constexpr std::size_t kChunk = 64;
     std::array<double, kChunk> ls, lm1s, lp1s, rhos, us, rho_parts;
     std::array<double, kChunk> far_ls, far_rhos, far_us, far_rho_parts;
     std::array<std::size_t, kChunk> where, far_where;
     const bool avx = lanes::has_avx();
+    std::optional<ConcentricFarField> far_field;  // made at the first far-field radius
     for (std::size_t start = 0; start < r.size(); start += kChunk) {
         const std::size_t end = std::min(r.size(), start + kChunk);
         std::size_t n = 0, far = 0;
@@ -738,12 +830,11 @@ void UniformDisk::concentric_derivatives(double l, double rho, std::span<const d
             for (std::size_t j = 0; j < n; ++j) d_u[where[j]] = us[j], d_rho[where[j]] = rho_parts[j];
         }
         if (far > 0) {
+            if (!far_field) far_field.emplace(l, rho);
             if (avx) {
-                far_field_gradients_avx(far_ls.data(), far, far_rhos.data(), 1, kUniformWeights.data(), far_us.data(),
-                                        far_rho_parts.data());
+                concentric_far_avx(*far_field, far_ls.data(), far_rhos.data(), far, far_us.data(), far_rho_parts.data());
             } else {
-                far_field_gradients_sse2(far_ls.data(), far, far_rhos.data(), 1, kUniformWeights.data(), far_us.data(),
-                                         far_rho_parts.data());
+                concentric_far_sse2(*far_field, far_ls.data(), far_rhos.data(), far, far_us.data(), far_rho_parts.data());
             }
             for (std::size_t j = 0; j < far; ++j) d_u[far_where[j]] = far_us[j], d_rho[far_where[j]] = far_rho_parts[j];
         }

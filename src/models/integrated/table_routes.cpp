@@ -391,25 +391,37 @@ double gradient_far_from(const ProfileFarField& far) {
 CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, double re, double rstar,
                                                std::span<const double> bl, std::span<const double> bf,
                                                const GradedRule& rule) {
-    CalcResult<std::vector<double>> values = table_ring_route(l, re, rstar, bl, bf, kTableRule, Floor::at_one);
-    if (!values) return values.failure();
+    assert_equal_lengths(bl.size(), bf.size());
     const double eps = re / rstar, rho = rstar / re;
     const FluxMap map(bl, bf);
     const CalcResult<double> norm = map.normaliser();
     if (!norm) return norm.failure();
     const std::optional<ProfileFarField> far = map.far_field(*norm);
+    const bool nonnegative = std::all_of(bf.begin(), bf.end(), [](double v) { return v >= 0.0; }) && *norm > 0.0;
     const double far_from = far ? gradient_far_from(*far) : HUGE_VAL;
     const std::vector<double> kinks = map.kinks();
     std::vector<double> points;
     points.reserve(kinks.size() + 3);
     PieceIntegrals pieces;
+    // The values as table_ring_route takes them (the same pieces, nodes and sums, the far-field ones
+    // after the loop, the same floor), bit for bit; the derivatives' integrals over the same gathered
+    // pieces where the value has them (the sloped pieces are among its pieces, with the same rule and
+    // singular points, so the same nodes).
+    std::vector<double> values;
+    values.reserve(l.size());
+    std::vector<std::size_t> value_far_at;
     GradientLists out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
     std::vector<double> end_r, end_l_minus_r, end_d_u, end_d_rho;  // per piece, reused
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
-        Gradient g{(*values)[i], NAN, NAN};
+        Gradient g{NAN, NAN, NAN};
+        const bool value_far = far && li >= kTableFarField;
+        if (value_far) {
+            value_far_at.push_back(values.size());
+            values.push_back(NAN);
+        }
         if (far && li >= far_from) {
             if (interrupt::poll()) return interrupt::stopped();
             far_at.push_back(i);  // the series' derivatives, below
@@ -417,12 +429,26 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
             continue;
         }
         split_points(kinks, li, points);
-        if (interrupt::poll(2 * position_work(points))) return interrupt::stopped();
+        if (interrupt::poll(3 * position_work(points))) return interrupt::stopped();
+        if (!value_far) {
+            pieces.gather(map, points, li, eps, kTableRule, [](const FluxMap::Piece& piece) { return !piece.zero(); });
+            pieces.integrate(RingMagnification{li, re, rstar}, [](const FluxMap::Piece& piece, double r) {
+                return AtRadius{r, kTwoPi * r, piece(r)};
+            });
+            double m = 0.0;
+            for (std::size_t j = 0; j < pieces.size(); ++j) {
+                if (pieces.has_integral(j)) m += pieces.integral(j);
+            }
+            values.push_back(m / *norm);
+        }
         if (!(li >= 0.0)) {  // no lens position (negative or NaN): nothing to integrate
             out.push_back(g);
             continue;
         }
-        pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
+        // The value's pieces serve when it took them with this rule; otherwise the sloped ones alone.
+        if (value_far || &rule != &kTableRule) {
+            pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return piece.line.slope != 0.0; });
+        }
         pieces.integrate_two(
             ConcentricDiskDerivatives{li, rho},
             [](const FluxMap::Piece&, double r) { return AtRadius{r, kPi * r * r, 1.0}; },
@@ -454,15 +480,22 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
                 const double jump = piece.at_end - pieces.piece(j + 1).at_start;
                 if (jump != 0.0) d_u += kPi * b * b * at_b.d_u * jump, d_rho += kPi * b * b * b * at_b.d_rho * jump;
             }
+            // Only a sloped piece has an integral here (a flat one the value gathered has slope 0).
             const double slope = piece.line.slope;
-            d_u += end_u - start_u - (pieces.has_integral(j) ? slope * pieces.integral(j) : 0.0);
-            d_rho += end_rho - start_rho - (pieces.has_integral(j) ? slope * pieces.second(j) : 0.0);
+            const bool sloped = pieces.has_integral(j) && slope != 0.0;
+            d_u += end_u - start_u - (sloped ? slope * pieces.integral(j) : 0.0);
+            d_rho += end_rho - start_rho - (sloped ? slope * pieces.second(j) : 0.0);
             at_a = at_b;
         }
         g.d_u = d_u / *norm;
         g.d_rho = d_rho / *norm;
         out.push_back(g);
     }
+    if (far) far->values_at(l, rho, value_far_at, values);
+    const CalcResult<std::vector<double>> floored_values =
+        floored(std::move(values), l, rho, nonnegative, Floor::at_one);
+    if (!floored_values) return floored_values.failure();
+    out.value = *floored_values;
     if (far) UniformDisk::far_field_gradients_at(l, rho, far->weights, far->mu0_over_norm, far_at, out);
     return out;
 }
