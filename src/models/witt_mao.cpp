@@ -804,6 +804,12 @@ void UniformDisk::concentric_derivatives(double l, double rho, std::span<const d
     std::array<double, kChunk> far_ls, far_rhos, far_us, far_rho_parts;
     std::array<std::size_t, kChunk> where, far_where;
     const bool avx = lanes::has_avx();
+    // The far-field polynomials, as many as the nearest far-field disk takes (the most of all).
+    double nearest = HUGE_VAL;
+    for (std::size_t k = 0; k < r.size(); ++k) {
+        const double lr = l / r[k];
+        if (lr >= kGradientFarField) nearest = std::min(nearest, lr);
+    }
     std::optional<ConcentricFarField> far_field;  // made at the first far-field radius
     for (std::size_t start = 0; start < r.size(); start += kChunk) {
         const std::size_t end = std::min(r.size(), start + kChunk);
@@ -830,7 +836,7 @@ void UniformDisk::concentric_derivatives(double l, double rho, std::span<const d
             for (std::size_t j = 0; j < n; ++j) d_u[where[j]] = us[j], d_rho[where[j]] = rho_parts[j];
         }
         if (far > 0) {
-            if (!far_field) far_field.emplace(l, rho);
+            if (!far_field) far_field.emplace(l, rho, gradient_terms_at(nearest));
             if (avx) {
                 concentric_far_avx(*far_field, far_ls.data(), far_rhos.data(), far, far_us.data(), far_rho_parts.data());
             } else {
