@@ -491,6 +491,12 @@ def gradients(repeats, scale):
             tg = best_time(lambda: gradient(l), repeats) / len(l) * 1e6
             cells.append(f"{f'{tg:.3f}/{tv:.3f}':>16}{tg / tv:>5.2f}x")
         print(f"  {name:<30}" + "".join(cells))
+    # The floor of the three lists: positions with nothing to compute (the magnification 1).
+    l = np.full(10_000, 1e300)
+    tv = best_time(lambda: velmora.witt_mao_magnification(l, 1.0, rho), repeats) / len(l) * 1e9
+    tg = best_time(lambda: velmora.witt_mao_magnification_gradient(l, 1.0, rho), repeats) / len(l) * 1e9
+    print(f"  nothing to compute (l = 1e300, 10 000 positions a call): the disk's value {tv:.1f} ns a position, "
+          f"its gradient {tg:.1f} ns ({tg / tv:.2f}x)")
 
 
 if __name__ == "__main__":
