@@ -190,6 +190,22 @@ private:
     std::vector<double> seconds_;            // per piece, the second integral (integrate_two)
 };
 
+// The ring route's integral at one position, ∫₀¹ 2πr A(l, r) P(r) dr over the split points' pieces
+// (before the division by N): a piece that is one line with 0 at both ends has nothing to integrate.
+// The pieces stay gathered in `pieces` (the gradient route integrates its derivatives over them).
+double ring_integral(PieceIntegrals& pieces, const FluxMap& map, const std::vector<double>& points, double l,
+                     double re, double rstar, const GradedRule& rule) {
+    pieces.gather(map, points, l, re / rstar, rule, [](const FluxMap::Piece& piece) { return !piece.zero(); });
+    pieces.integrate(RingMagnification{l, re, rstar}, [](const FluxMap::Piece& piece, double r) {
+        return AtRadius{r, kTwoPi * r, piece(r)};
+    });
+    double m = 0.0;
+    for (std::size_t j = 0; j < pieces.size(); ++j) {
+        if (pieces.has_integral(j)) m += pieces.integral(j);
+    }
+    return m;
+}
+
 // A route over all positions for the map (bl, bf): the far-field series from kTableFarField on (when
 // the map allows it), otherwise at(map, l, points), the integral at l over the pieces between the
 // split points, divided by the map's normaliser N; floored at 1 as `floor` says, when the map has no
@@ -231,18 +247,10 @@ CalcResult<std::vector<double>> over_positions(const std::vector<double>& l, dou
 CalcResult<std::vector<double>> table_ring_route(const std::vector<double>& l, double re, double rstar,
                                                  std::span<const double> bl, std::span<const double> bf,
                                                  const GradedRule& rule, Floor floor) {
-    const double eps = re / rstar, rho = rstar / re;
+    const double rho = rstar / re;
     PieceIntegrals pieces;
     return over_positions(l, rho, bl, bf, floor, [&](const FluxMap& map, double li, const std::vector<double>& points) {
-        pieces.gather(map, points, li, eps, rule, [](const FluxMap::Piece& piece) { return !piece.zero(); });
-        pieces.integrate(RingMagnification{li, re, rstar}, [](const FluxMap::Piece& piece, double r) {
-            return AtRadius{r, kTwoPi * r, piece(r)};
-        });
-        double m = 0.0;
-        for (std::size_t j = 0; j < pieces.size(); ++j) {
-            if (pieces.has_integral(j)) m += pieces.integral(j);
-        }
-        return m;
+        return ring_integral(pieces, map, points, li, re, rstar, rule);
     });
 }
 
@@ -430,17 +438,7 @@ CalcResult<GradientLists> table_gradient_route(const std::vector<double>& l, dou
         }
         split_points(kinks, li, points);
         if (interrupt::poll(3 * position_work(points))) return interrupt::stopped();
-        if (!value_far) {
-            pieces.gather(map, points, li, eps, kTableRule, [](const FluxMap::Piece& piece) { return !piece.zero(); });
-            pieces.integrate(RingMagnification{li, re, rstar}, [](const FluxMap::Piece& piece, double r) {
-                return AtRadius{r, kTwoPi * r, piece(r)};
-            });
-            double m = 0.0;
-            for (std::size_t j = 0; j < pieces.size(); ++j) {
-                if (pieces.has_integral(j)) m += pieces.integral(j);
-            }
-            values.push_back(m / *norm);
-        }
+        if (!value_far) values.push_back(ring_integral(pieces, map, points, li, re, rstar, kTableRule) / *norm);
         if (!(li >= 0.0)) {  // no lens position (negative or NaN): nothing to integrate
             out.push_back(g);
             continue;
