@@ -191,6 +191,19 @@ def test_huge_lengths_stay_finite(big):
     assert ring == pytest.approx(1.6941521722686873 * big, rel=1e-15)
 
 
+@pytest.mark.parametrize("tiny", [1e-160, 1e-300, 5e-324 * 2**40])
+def test_tiny_lengths_stay_finite(tiny):
+    # All lengths far below 1e-150: their squares underflow, but the ring depends on l/ε and r/ε only
+    # (the same ratios at ordinary scale), and a disk of radius ρ on its limb is 4/(πρ) to O(ρ²).
+    scale = tiny / 1e-3  # lengths of ~1e-3 of this scale's unit
+    for l, r in ((0.5, 0.7), (0.3, 0.0), (2.0, 1.0)):
+        got = velmora.heyrovsky_magnification(l * scale, r * scale, 1e-3 * scale, 1.0)
+        want = velmora.heyrovsky_magnification(l, r, 1e-3, 1.0)
+        assert got == pytest.approx(want, rel=1e-14), (l, r, got, want)
+    if tiny >= 1e-300:
+        assert velmora.witt_mao_magnification([1.0], 1.0, tiny)[0] == pytest.approx(4 / (math.pi * tiny), rel=1e-15)
+
+
 def test_nan_in_nan_out():
     assert all(math.isnan(v) for v in velmora.witt_mao_magnification([math.nan], 1.0, 0.1))
     assert all(math.isnan(v) for v in velmora.witt_mao_magnification([0.5], 1.0, math.nan))

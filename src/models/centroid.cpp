@@ -274,6 +274,7 @@ double UniformDiskCentroid::far_field(double l, double rho) {
 double UniformDiskCentroid::value(double l, double rho) {
     if (l == 1.0) return 0.0;  // the lens on the limb: the shift changes sign there (checked at 30 digits)
     if (l >= kFarField) return far_field(l, rho);
+    if (rho > 0.0 && rho < kScaleFreeRadius) return value(l, kScaleFreeRadius) * (rho / kScaleFreeRadius);
     if ((l + 1.0) * rho > constants::kHugeLength) {
         // A disk of more than 1e148 Einstein radii: the shift is −u/ρ² inside, 1/u outside (its
         // leading terms in 1/ρ), below 1e-148 in size.

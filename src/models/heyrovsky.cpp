@@ -14,6 +14,7 @@ namespace {
 // Lengths beyond constants::kHugeLength are scaled down first (the magnification depends on l/ε and
 // r/ε only), so that no square overflows.
 using constants::kHugeLength;
+using constants::kTinyLength;
 
 // A = (2ε²·K(m) + f²·Π(n, m)) · 4/((l + r)·√(4ε² + f²)) / 2π, with f = r − l, S = l + r,
 //   n = 4lr/S²,  m = 16ε²lr/(S²(4ε² + f²)).
@@ -44,18 +45,28 @@ template <class V>
     return f == 0.0 ? lanes::broadcast(HUGE_VAL, a) : a;
 }
 
-bool scaled(double l, double r, double eps) { return std::fabs(l) + std::fabs(r) > kHugeLength || std::fabs(eps) > kHugeLength; }
+bool huge(double l, double r, double eps) { return std::fabs(l) + std::fabs(r) > kHugeLength || std::fabs(eps) > kHugeLength; }
+
+// All three lengths below kTinyLength: their squares would underflow (4ε² + f² to 0, and then 0/0)
+// where the magnification, a function of their ratios, is an ordinary number.
+bool tiny(double l, double r, double eps) {
+    return std::fabs(l) < kTinyLength && std::fabs(r) < kTinyLength && std::fabs(eps) < kTinyLength;
+}
 
 double one_ring(double l, double r, double eps) {
-    if (scaled(l, r, eps)) {
+    if (huge(l, r, eps)) {
         // A power of two scales exactly; the smallest lengths may underflow, which changes the
         // value by less than its rounding.
         return ring(std::ldexp(l, -600), std::ldexp(r, -600), std::ldexp(eps, -600));
     }
+    if (tiny(l, r, eps)) return ring(std::ldexp(l, 600), std::ldexp(r, 600), std::ldexp(eps, 600));
     return ring(l, r, eps);
 }
 
 #if VELMORA_LANES
+// Whether one_ring() scales the lengths first.
+bool scaled(double l, double r, double eps) { return huge(l, r, eps) || tiny(l, r, eps); }
+
 // The lane loops: one lens position, its radii in chunks of the vector's width (the last chunk
 // padded with its last radius); a chunk with a radius that needs scaling goes one by one.
 template <class V>

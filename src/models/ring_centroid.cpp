@@ -205,7 +205,10 @@ bool special(double l, double r, double rho, RingPair& out) {
     const double u = l * rho, big_r = r * rho;
     if (u == 0.0) {
         // The lens at the centre: every point of the ring at s = R, and Z = 0 by symmetry.
-        const double a = big_r == 0.0 ? HUGE_VAL : (big_r * big_r + 2.0) / (big_r * std::sqrt(big_r * big_r + 4.0));
+        // (1 to double precision past kHugeLength, where R² would overflow)
+        const double a = big_r == 0.0                      ? HUGE_VAL
+                         : big_r > constants::kHugeLength ? 1.0
+                                                          : (big_r * big_r + 2.0) / (big_r * std::sqrt(big_r * big_r + 4.0));
         out = {a, 0.0};
         return true;
     }

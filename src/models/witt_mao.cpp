@@ -29,6 +29,7 @@ using constants::kPi;
 // Beyond constants::kHugeLength Einstein radii every magnification is 1 to double precision
 // (A − 1 ~ 2/u⁴) and the squares below would overflow.
 using constants::kHugeLength;
+using constants::kTinyLength;
 
 // The far-field series, W/A(u) = 1 + s²/(2(2 − s)) · Σ_k Q_k(s)·l^-2k with s = 4/(u² + 4).
 // It is the mean-value expansion of the point-lens magnification A over a disk of radius ρ,
@@ -189,7 +190,7 @@ public:
     // The first `terms` polynomials (the most any disk of the position will take).
     ConcentricFarField(double l, double rho, std::size_t terms = UniformDisk::kFarFieldTerms)
         : u_(l * rho), w_(u_ * u_), s_(4.0 / (w_ + 4.0)), terms_(terms) {
-        point_ = (2.0 - s_) / (2.0 * std::sqrt(w_ / (w_ + 4.0)));
+        point_ = (2.0 - s_) / (2.0 * (u_ < kTinyLength ? u_ / std::sqrt(w_ + 4.0) : std::sqrt(w_ / (w_ + 4.0))));
         const double two_minus_s = 2.0 - s_;
         g_ = s_ * s_ / (2.0 * two_minus_s);
         g_slope_ = s_ * (4.0 - s_) / (2.0 * two_minus_s * two_minus_s);
@@ -253,7 +254,12 @@ UniformDisk::UniformDisk(double re, double rstar) : rho_(rstar / re) {}
 // The lens on the limb, where the closed form's integrals meet their singular point (n = m = 1):
 // its limit is [(asin((ρ² − 1)/(ρ² + 1)) + π/2)·(1 + ρ²)/ρ² + 2/ρ]/π, and the arcsine term is
 // 2·atan(ρ) exactly; asin near −1 would cancel (2e-8 off at ρ = 1e-5).
-double UniformDisk::limb(double rho) { return (2.0 * std::atan(rho) * (1.0 + 1.0 / (rho * rho)) + 2.0 / rho) / kPi; }
+double UniformDisk::limb(double rho) {
+    // Below kTinyLength 1/ρ² would overflow while the limit, 4/(πρ), does not: atan(ρ)(1 + 1/ρ²) is
+    // (atan(ρ)/ρ)(ρ + 1/ρ) there.
+    if (std::fabs(rho) < kTinyLength) return (2.0 * (std::atan(rho) / rho) * (rho + 1.0 / rho) + 2.0 / rho) / kPi;
+    return (2.0 * std::atan(rho) * (1.0 + 1.0 / (rho * rho)) + 2.0 / rho) / kPi;
+}
 
 // The Witt–Mao closed form with d = u − ρ, s = u + ρ, S = √(d² + 4), n = 4ρu/s², m = 4n/S²,
 //   πA = E·Ss/(2ρ²) − K·d·((u² − ρ²)/2 + 4)/(ρ²S) + Π·2(1 + ρ²)d²/(ρ²sS),
@@ -287,8 +293,10 @@ double UniformDisk::far_field(double l, double rho, std::span<const double, kFar
     const double w = u * u;
     const double s = 4.0 / (w + 4.0);
     // A(u) = (w + 2)/√(w(w + 4)) = (2 − s)/(2√(1 − s)), with 1 − s = w/(w + 4) formed without
-    // cancellation.
-    const double point = (2.0 - s) / (2.0 * std::sqrt(w / (w + 4.0)));
+    // cancellation (and 1 past kHugeLength, where w may overflow: A(u) is 1 there; below
+    // kTinyLength, where w underflows, √(1 − s) is u/√(w + 4)).
+    const double point = (2.0 - s) / (2.0 * (u < kTinyLength ? u / std::sqrt(w + 4.0)
+                                                             : std::sqrt(u > kHugeLength ? 1.0 : w / (w + 4.0))));
     const double y = 1.0 / (l * l);
     const double sum = kSeries[terms_at(l)](s, y, weights.data());
     const double w_over_a = 1.0 + s * s / (2.0 * (2.0 - s)) * sum;
@@ -319,7 +327,8 @@ template <class V>
         const V u = lv * rho;
         const V w2 = u * u;
         const V s = 4.0 / (w2 + 4.0);
-        const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w2 / (w2 + 4.0)));
+        const V root = lanes::vsqrt(u > kHugeLength ? lanes::broadcast(1.0, u) : w2 / (w2 + 4.0));
+        const V point = (2.0 - s) / (2.0 * (u < kTinyLength ? u / lanes::vsqrt(w2 + 4.0) : root));
         const V y = 1.0 / (lv * lv);
         V sum;
         switch (most) {
@@ -606,16 +615,26 @@ UniformDisk::ClosedAll UniformDisk::closed_all(double l, double rho) {
 // gradient_terms_at().
 Gradient UniformDisk::far_field_gradient(double l, double rho, std::span<const double, kFarFieldTerms> weights) {
     const double u = l * rho;
+    // Past kHugeLength the magnification is 1 and its derivatives (~u^-5) 0 to double precision (and
+    // w below may overflow).
+    if (u > kHugeLength) return {1.0, 0.0, 0.0};
     const double w = u * u;
     const double s = 4.0 / (w + 4.0);
-    const double point = (2.0 - s) / (2.0 * std::sqrt(w / (w + 4.0)));
+    const double point = (2.0 - s) / (2.0 * (u < kTinyLength ? u / std::sqrt(w + 4.0) : std::sqrt(w / (w + 4.0))));
     const double y = 1.0 / (l * l);
     const auto [sum, k_sum, slope_sum] = kGradientSeries[gradient_terms_at(l)](s, y, weights.data());
     const double two_minus_s = 2.0 - s;
     const double g = s * s / (2.0 * two_minus_s);
     const double g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
     const double f = 1.0 + g * sum;
-    const double d_rho = 2.0 / rho * point * g * k_sum;
+    double d_rho = 2.0 / rho * point * g * k_sum;
+    if (l > kHugeLength) {
+        // y = 1/l² underflows (and 2/ρ may overflow, for a tiny source): the first term alone,
+        // 2·A·g·w₁Q₁(s)/(ρl²), taken as /(u·l).
+        double q1 = 0.0, q1_slope = 0.0;
+        horner_with_slope<0>(s, q1, q1_slope);
+        d_rho = 2.0 * point * g * (weights[0] * q1) / u / l;
+    }
     const double bracket =
         -8.0 * f / ((w + 4.0) * (w + 2.0)) - 0.5 * w * (s * s) * (g_slope * sum + g * slope_sum) - 2.0 * g * k_sum;
     return {point * f, point / u * bracket, d_rho};
@@ -640,9 +659,11 @@ template <class V>
     const V u = lv * rho;
     const V w = u * u;
     const V s = 4.0 / (w + 4.0);
-    const V point = (2.0 - s) / (2.0 * lanes::vsqrt(w / (w + 4.0)));
+    const V root = lanes::vsqrt(w / (w + 4.0));
+    const V point = (2.0 - s) / (2.0 * (u < kTinyLength ? u / lanes::vsqrt(w + 4.0) : root));
     const V y = 1.0 / (lv * lv);
     V sum = lanes::broadcast(0.0, lv), k_sum = sum, slope_sum = sum, y_k = lanes::broadcast(1.0, lv);
+    V q1 = sum;  // Q₁(s), for the lanes with l past kHugeLength (far_field_gradient())
     for (std::size_t k = 0; k < most; ++k) {
         const std::span<const double> q = kQ[k];
         V value = lanes::broadcast(q[0], lv), slope = lanes::broadcast(0.0, lv);
@@ -650,6 +671,7 @@ template <class V>
             slope = slope * s + value;
             value = value * s + q[m];
         }
+        if (k == 0) q1 = value;
         y_k *= y;
         const V wy = weights[k] * y_k;
         const auto live = terms > static_cast<double>(k);
@@ -661,10 +683,13 @@ template <class V>
     const V g = s * s / (2.0 * two_minus_s);
     const V g_slope = s * (4.0 - s) / (2.0 * two_minus_s * two_minus_s);
     const V f = 1.0 + g * sum;
-    d_rho = 2.0 / rho * point * g * k_sum;
     const V bracket =
         -8.0 * f / ((w + 4.0) * (w + 2.0)) - 0.5 * w * (s * s) * (g_slope * sum + g * slope_sum) - 2.0 * g * k_sum;
-    d_u = point / u * bracket;
+    // Past kHugeLength both are 0, as far_field_gradient() returns them.
+    const auto huge = u > kHugeLength;
+    const V far_l = 2.0 * point * g * (weights[0] * q1) / u / lv;
+    d_rho = huge ? lanes::broadcast(0.0, u) : lv > kHugeLength ? far_l : 2.0 / rho * point * g * k_sum;
+    d_u = huge ? lanes::broadcast(0.0, u) : point / u * bracket;
 }
 
 // The same for n positions in chunks of the vector's width, the last one padded.

@@ -24,6 +24,10 @@ static_assert(kSqrtEpsilon * kSqrtEpsilon == kEpsilon);
 // against 1.8e308). Beyond it the ring magnification scales its lengths down by 2^-600 first
 // (models/heyrovsky.cpp) and the uniform disk is 1 to double precision (A − 1 ~ 2/u⁴; models/witt_mao.cpp).
 inline constexpr double kHugeLength = 1e150;
+// The smallest length the models square unscaled: its square, 1e-300, stays far above the smallest
+// normal double (2.2e-308), with room for a product of a few such factors. Below it a form that
+// squares a length takes another arrangement (or its scale-free limit).
+inline constexpr double kTinyLength = 1e-150;
 
 // cbrt(2^-52) rounded to the nearest double (std::cbrt is not constexpr in C++20); the tests check
 // it against the library cube root.

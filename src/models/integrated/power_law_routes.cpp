@@ -220,10 +220,15 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     if (!made) return made.failure();
     const PowerLaw& law = *made;
     const double rho = rstar / re;
+    // A source far smaller than the Einstein radius: its shift within the far field's switch, taken at
+    // kScaleFreeRadius and scaled (models/centroid.hpp).
+    const bool scale_free = rho > 0.0 && rho < kScaleFreeRadius;
+    const double near_re = scale_free ? 1.0 : re, near_rstar = scale_free ? kScaleFreeRadius : rstar;
+    const double near_rho = scale_free ? kScaleFreeRadius : rho;
     const GradedRule raised = raised_rule(law, rule);
     // Two radius integrals per position over the same nodes, the ring function's pair taken once.
     const std::int32_t work = 2 * (100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20)));
-    RingPairs pairs(rho);
+    RingPairs pairs(near_rho);
     std::vector<double> out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
@@ -237,14 +242,16 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
         }
         // Numerator and denominator both times N, by the same rule: the uniform part's ring
         // integrals are π·W and π·W·shift of the uniform disk, the rest one radius integral each.
-        const double uniform_disk = law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(li, rho));
-        const double uniform_shift = law.uniform() == 0.0 ? 0.0 : uniform_disk * UniformDiskCentroid::value(li, rho);
+        const double uniform_disk =
+            law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(li, near_rho));
+        const double uniform_shift =
+            law.uniform() == 0.0 ? 0.0 : uniform_disk * UniformDiskCentroid::value(li, near_rho);
         double magnification = uniform_disk, numerator = uniform_shift;
         if (!law.uniform_only()) {
-            magnification += varying_part(law, li, re, rstar, raised, pairs.magnifications(li));
-            numerator += varying_part(law, li, re, rstar, raised, pairs.numerators());
+            magnification += varying_part(law, li, near_re, near_rstar, raised, pairs.magnifications(li));
+            numerator += varying_part(law, li, near_re, near_rstar, raised, pairs.numerators());
         }
-        out.push_back(numerator / magnification);
+        out.push_back(scale_free ? numerator / magnification * (rho / kScaleFreeRadius) : numerator / magnification);
     }
     // The series in the profile's moments, over the magnification's own far-field series.
     law.far_field().values_at(l, rho, far_at, out);

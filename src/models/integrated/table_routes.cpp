@@ -303,6 +303,10 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
                                                      const GradedRule& rule) {
     assert_equal_lengths(bl.size(), bf.size());
     const double eps = re / rstar, rho = rstar / re;
+    // A source far smaller than the Einstein radius: its shift within the far field's switch, taken at
+    // kScaleFreeRadius and scaled (models/centroid.hpp).
+    const bool scale_free = rho > 0.0 && rho < kScaleFreeRadius;
+    const double near_rho = scale_free ? kScaleFreeRadius : rho, near_eps = scale_free ? 1.0 / kScaleFreeRadius : eps;
     const FluxMap map(bl, bf);
     const CalcResult<double> norm = map.normaliser();
     if (!norm) return norm.failure();
@@ -331,14 +335,14 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
         // magnifications.
         if (interrupt::poll(2 * position_work(points))) return interrupt::stopped();
         // The uniform part without the disk function's checks (as the power law's ring route).
-        const double disk = limb == 0.0 ? 0.0 : limb * (kPi * UniformDisk::value(li, rho));
-        double magnification = disk, numerator = disk == 0.0 ? 0.0 : disk * UniformDiskCentroid::value(li, rho);
-        pieces.gather(map, points, li, eps, rule, wanted);
-        pieces.integrate_two(RingMagnificationAndCentroid{li, rho}, at, at);
+        const double disk = limb == 0.0 ? 0.0 : limb * (kPi * UniformDisk::value(li, near_rho));
+        double magnification = disk, numerator = disk == 0.0 ? 0.0 : disk * UniformDiskCentroid::value(li, near_rho);
+        pieces.gather(map, points, li, near_eps, rule, wanted);
+        pieces.integrate_two(RingMagnificationAndCentroid{li, near_rho}, at, at);
         for (std::size_t j = 0; j < pieces.size(); ++j) {
             if (pieces.has_integral(j)) magnification += pieces.integral(j), numerator += pieces.second(j);
         }
-        out.push_back(numerator / magnification);
+        out.push_back(scale_free ? numerator / magnification * (rho / kScaleFreeRadius) : numerator / magnification);
     }
     if (far) {
         // The series in the map's moments over the same weights' magnification series, not
