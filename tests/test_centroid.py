@@ -116,6 +116,24 @@ def test_physical_input_is_finite(rho):
     assert all(math.isfinite(v) for v in got), list(zip(ls, got))
 
 
+@pytest.mark.parametrize("rho", [1e8, 1e12, 1e20])
+def test_sources_far_larger_than_the_einstein_ring(rho):
+    # Beyond ~1e8 Einstein radii the closed form's last subtraction of u would lose ~rho² of its digits
+    # (1e8 relative at rho = 1e20, before the leading terms took over); against the boundary integrals
+    # at enough digits to absorb that cancellation: within 1e-15 of the shift, from the centre to both
+    # sides of the limb.
+    bad = []
+    for l in (1e-4, 0.3, 0.999, 1.001, 2.0):
+        got = SHIFT([l], 1.0, rho)[0]
+        want = disk_centroid_shift_mp(l, rho, dps=30 + 2 * len(str(int(rho))))
+        if not abs(got - want) <= 1e-15 * abs(want):
+            bad.append(f"l={l}: {got!r}, want {mp.nstr(want, 17)}")
+    assert_all_ok(bad)
+    # next to the limb (a few Einstein radii from it) the shift stays between its two sides' values
+    ls = [1 - 1e-15, 1 - 2.2e-16, 1 + 2.2e-16, 1 + 1e-15]
+    assert all(abs(x) <= 1.0 / rho for x in SHIFT(ls, 1.0, rho)), SHIFT(ls, 1.0, rho)
+
+
 # The forms behind the function (the kernel test extension): 0 the closed form in doubles, 1 the same
 # steps in double-double, 2 the far-field series.
 def _form(l, rho, which):

@@ -195,6 +195,11 @@ template <class V, class W>
     return (1.0 + sum) * inv_root / magnification;
 }
 
+// A source from this size on (Einstein radii) may take the leading terms of its shift, and beyond
+// kExtendedLimit takes them everywhere (UniformDiskCentroid::value()).
+constexpr double kLargeSource = 1e8;
+constexpr double kExtendedLimit = 1e10;
+
 // Below this size of the extended form's estimated rounding error, relative to the accuracy asked
 // of the shift (1e-12·|shift| + 1e-16·(u + ρ)), the double closed form is kept.
 constexpr double kDoubleErrorFactor = 64.0 * constants::kEpsilon;
@@ -275,10 +280,18 @@ double UniformDiskCentroid::value(double l, double rho) {
     if (l == 1.0) return 0.0;  // the lens on the limb: the shift changes sign there (checked at 30 digits)
     if (l >= kFarField) return far_field(l, rho);
     if (rho > 0.0 && rho < kScaleFreeRadius) return value(l, kScaleFreeRadius) * (rho / kScaleFreeRadius);
-    if ((l + 1.0) * rho > constants::kHugeLength) {
-        // A disk of more than 1e148 Einstein radii: the shift is −u/ρ² inside, 1/u outside (its
-        // leading terms in 1/ρ), below 1e-148 in size.
-        return l < 1.0 ? -l / rho : 1.0 / (l * rho);
+    if (rho >= kLargeSource) {
+        // A disk far larger than the Einstein ring: the shift is −u/ρ² inside and 1/u outside (the
+        // leading terms), to relative order 2/ρ² and 1/(2δ²), δ = |1 − l|ρ the lens's distance from
+        // the limb in Einstein radii (the half-plane beyond a nearby limb takes ∫(A − 1) dA ≈ π/(2δ²)
+        // of the magnification's excess). The closed form's last subtraction loses ~ρ² of its digits,
+        // so beyond kExtendedLimit even the double-double steps keep none (measured: 1e-11 relative
+        // at ρ = 1e10, 2e-7 at 1e12, 1e8 at 1e20); the leading terms take over there, and below it
+        // wherever their own error, below 5e-15, is the smaller (δ ≥ 1e7). Within a few Einstein
+        // radii of the limb of a disk beyond kExtendedLimit they are off by O(1/ρ) (the shift
+        // changes sign across the limb), which is still within 1e-16·(u + ρ).
+        const double delta = std::fabs(1.0 - l) * rho;
+        if (rho > kExtendedLimit || delta >= 1e7) return l < 1.0 ? -l / rho : 1.0 / (l * rho);
     }
     const double fast = closed_form(l, rho);
     const double u = l * rho;
