@@ -134,6 +134,25 @@ def test_sources_far_larger_than_the_einstein_ring(rho):
     assert all(abs(x) <= 1.0 / rho for x in SHIFT(ls, 1.0, rho)), SHIFT(ls, 1.0, rho)
 
 
+@pytest.mark.parametrize("rho", [1e7, 1e10, 1e12, 1e100])
+def test_profiles_far_larger_than_the_einstein_ring(rho):
+    # A law's or a map's shift inside such a source takes its leading terms, (M(l)/l − 2πl·P(l))/(ρN)
+    # (the ring numerator's last subtraction of u keeps no digits beyond ~1e10); times ρ they are
+    # the ring route's at rho = 1e5, where it is still accurate: within 1e-7 of it, the size of the
+    # corrections that route still holds there, ~1.5·log(ρ)/ρ² = 2e-9 and ~5/δ², δ = (1 − l)·1e5 the
+    # lens's distance from the limb in Einstein radii (5e-8 at l = 0.9). A wrong term is off by O(1).
+    ls = [0.01, 0.3, 0.6, 0.9]
+    bad = []
+    for name, fn, profile in (("quadratic law", LAW_SHIFT, ([0.0, 1.0, 2.0], [0.35, 0.9, -0.25])),
+                              ("square-root law, dark limb", LAW_SHIFT, ([0.5], [1.0])),
+                              ("map", velmora.integrated_flux_map_heyrovsky_centroid_shift,
+                               ([0.0, 0.5, 1.0], [1.0, 0.8, 0.3]))):
+        near = [x * 1e5 for x in fn(ls, 1.0, 1e5, *profile)]
+        far = [x * rho for x in fn(ls, 1.0, rho, *profile)]
+        bad += [f"{name} l={l}: {f!r} against {n!r}" for l, f, n in zip(ls, far, near) if not abs(f - n) <= 1e-7 * abs(n)]
+    assert_all_ok(bad)
+
+
 # The forms behind the function (the kernel test extension): 0 the closed form in doubles, 1 the same
 # steps in double-double, 2 the far-field series.
 def _form(l, rho, which):

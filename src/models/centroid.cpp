@@ -198,6 +198,7 @@ template <class V, class W>
 // A source from this size on (Einstein radii) may take the leading terms of its shift, and beyond
 // kExtendedLimit takes them everywhere (UniformDiskCentroid::value()).
 constexpr double kLargeSource = 1e8;
+constexpr double kLargeProfileSource = 1e7;
 constexpr double kExtendedLimit = 1e10;
 
 // Below this size of the extended form's estimated rounding error, relative to the accuracy asked
@@ -205,6 +206,21 @@ constexpr double kExtendedLimit = 1e10;
 constexpr double kDoubleErrorFactor = 64.0 * constants::kEpsilon;
 
 }  // namespace
+
+// The leading terms are exact to relative order 2/ρ² and 1/(2δ²), δ = |1 − l|ρ the lens's distance
+// from the limb in Einstein radii (the half-plane beyond a nearby limb takes ∫(A − 1) dA ≈ π/(2δ²)
+// of the magnification's excess). The closed form's last subtraction of u loses ~ρ² of its digits,
+// so beyond kExtendedLimit even the double-double steps keep none (measured: 1e-11 relative at
+// ρ = 1e10, 2e-7 at 1e12, 1e8 at 1e20); the leading terms take over there, and below it wherever
+// their own error, below 5e-15, is the smaller (δ ≥ 1e7). Within a few Einstein radii of the limb of
+// a source beyond kExtendedLimit they are off by O(1/ρ) (the shift changes sign across the limb),
+// still within the accuracy asked, 1e-16·(u + ρ).
+// A profile's leading terms are off by about 1.5·log(ρ)/ρ² and 5/δ² (large_source_shift()), below
+// 1e-12 from ρ = 1e7 and δ = 3e6 on, where the ring route's numerator keeps ~1e-8.
+bool leading_terms_serve(double l, double rho, bool profile) {
+    if (!(rho >= (profile ? kLargeProfileSource : kLargeSource))) return false;
+    return rho > kExtendedLimit || std::fabs(1.0 - l) * rho >= (profile ? 3e6 : 1e7);
+}
 
 double UniformDiskCentroid::closed_form(double l, double rho) { return shift_closed<double>(l, rho); }
 
@@ -275,24 +291,13 @@ double UniformDiskCentroid::far_field(double l, double rho) {
     return centroid_far_field(l, rho, kOnes, UniformDisk::value(l, rho));
 }
 
-
 double UniformDiskCentroid::value(double l, double rho) {
     if (l == 1.0) return 0.0;  // the lens on the limb: the shift changes sign there (checked at 30 digits)
     if (l >= kFarField) return far_field(l, rho);
     if (rho > 0.0 && rho < kScaleFreeRadius) return value(l, kScaleFreeRadius) * (rho / kScaleFreeRadius);
-    if (rho >= kLargeSource) {
-        // A disk far larger than the Einstein ring: the shift is −u/ρ² inside and 1/u outside (the
-        // leading terms), to relative order 2/ρ² and 1/(2δ²), δ = |1 − l|ρ the lens's distance from
-        // the limb in Einstein radii (the half-plane beyond a nearby limb takes ∫(A − 1) dA ≈ π/(2δ²)
-        // of the magnification's excess). The closed form's last subtraction loses ~ρ² of its digits,
-        // so beyond kExtendedLimit even the double-double steps keep none (measured: 1e-11 relative
-        // at ρ = 1e10, 2e-7 at 1e12, 1e8 at 1e20); the leading terms take over there, and below it
-        // wherever their own error, below 5e-15, is the smaller (δ ≥ 1e7). Within a few Einstein
-        // radii of the limb of a disk beyond kExtendedLimit they are off by O(1/ρ) (the shift
-        // changes sign across the limb), which is still within 1e-16·(u + ρ).
-        const double delta = std::fabs(1.0 - l) * rho;
-        if (rho > kExtendedLimit || delta >= 1e7) return l < 1.0 ? -l / rho : 1.0 / (l * rho);
-    }
+    // A disk far larger than the Einstein ring: the leading terms, −u/ρ² inside and 1/u outside
+    // (leading_terms_serve()).
+    if (leading_terms_serve(l, rho)) return l < 1.0 ? -l / rho : 1.0 / (l * rho);
     const double fast = closed_form(l, rho);
     const double u = l * rho;
     const double asked = 1e-12 * std::fabs(fast) + 1e-16 * (u + rho);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numerics/calc_result.hpp"
+#include "numerics/constants.hpp"
 
 namespace velmora {
 
@@ -34,6 +35,25 @@ public:
 // ρ = 1e-20 down): the functions take it at this radius and scale it by ρ/kScaleFreeRadius. Their
 // forms multiply several lengths of order ρ, which would underflow from ~1e-75 on.
 inline constexpr double kScaleFreeRadius = 1e-50;
+
+// Whether the leading terms in 1/ρ serve for the shift with the lens at l (source radii) in a source
+// of radius ρ far larger than the Einstein ring (models/centroid.cpp): the uniform disk's from ρ = 1e8
+// and a profile's (below) from 1e7, where they are the more accurate (the lens far enough from the
+// limb in Einstein radii), and everywhere beyond 1e10, where the closed forms and the ring's
+// numerator, whose last subtraction of u loses ~ρ² of their digits, keep none.
+bool leading_terms_serve(double l, double rho, bool profile = false);
+
+// Those leading terms for a radial profile P inside the source (0 < l < 1): the images' centroid
+// excess is m(u)/u (the profile's 2-D field at the lens: its integral m(u) within the lens distance
+// over u) less 2πu·P(l) (the magnification's excess ∫(A − 1) dA = 2π about the lens, weighted by
+// x − u ≈ −u), over the total m(ρ):
+//   shift = (M(l)/l − 2πl·P(l))/(ρ·N),   M(l) = ∫₀^l 2πr P(r) dr,  N = M(1),
+// to relative order log(ρ)/ρ² (the profile's slope over the magnification's excess) and 1/δ²,
+// δ = (1 − l)ρ (measured against the ring route at ρ = 1e4 to 1e6: 1.5·log(ρ)/ρ² and 5/δ² for a
+// quadratic law). (The uniform disk: −l/ρ.)
+inline double large_source_shift(double l, double rho, double enclosed, double brightness, double norm) {
+    return (enclosed / l - constants::kTwoPi * l * brightness) / (rho * norm);
+}
 
 // The far-field series for a radial profile with the magnification's far-field weights
 // (k + 1)μ_k/μ_0 (models/witt_mao.hpp): the shift is (1 + Σ_k w_k R_k(z) l^-2k)/(√(u² + 4)·A), A the

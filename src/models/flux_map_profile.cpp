@@ -67,6 +67,20 @@ CalcResult<double> FluxMap::normaliser() const {
     return total;
 }
 
+double FluxMap::enclosed(double l) const {
+    const std::vector<double> inside = kinks();
+    double total = 0.0;
+    double a = 0.0;
+    for (std::size_t i = 0; i <= inside.size() && a < l; ++i) {
+        const double b = std::min(i < inside.size() ? inside[i] : 1.0, l);
+        const Piece p = piece(a, b);
+        auto integrand = [&](double r) { return (constants::kTwoPi * r) * p(r); };
+        total += p.smooth() ? gauss_legendre(integrand, a, b) : integrate(integrand, a, b, kUnorderedTarget).integral;
+        a = b;
+    }
+    return total;
+}
+
 // Per piece between 0, the kinks and 1, with the 14-point rule, exact for the polynomial of degree
 // ≤ 26 a line times r^(2k+1) is.
 std::array<double, FluxMap::kTerms + 1> FluxMap::moments() const {

@@ -38,6 +38,8 @@ public:
     // N = ∫₀¹ 2πr P(r) dr, split at the kinks (the pieces are quadratics in r). A long table is
     // polled for an interrupt once per piece.
     CalcResult<double> normaliser() const;
+    // The same out to 0 ≤ l ≤ 1, ∫₀^l 2πr P(r) dr.
+    double enclosed(double l) const;
 
     // The moments μ_k = ∫₀¹ 2πr^(2k+1) P(r) dr, k = 0..kFarFieldTerms.
     static constexpr std::size_t kTerms = UniformDisk::kFarFieldTerms;

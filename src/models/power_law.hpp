@@ -139,6 +139,18 @@ public:
         }
         return sum;
     }
+    // The profile's integral out to l ≤ 1, ∫₀^l 2πr I(r) dr (N at l = 1): each power's
+    // 2π/(p + 2)·(1 − (1 − l²)^((p+2)/2)), formed by expm1 and log1p (no cancellation for small l).
+    double enclosed(double l) const {
+        const double l2 = l * l;
+        double sum = uniform_ * (constants::kPi * l2);
+        for (const Term& term : terms_) {
+            const double half = 0.5 * (term.power + 2.0);
+            sum += term.weight * (constants::kTwoPi / (term.power + 2.0)) * -std::expm1(half * std::log1p(-l2));
+        }
+        return sum;
+    }
+
     // The smallest power with a non-zero weight but 0 (0 for a uniform law).
     double min_power() const {
         double least = 0.0;

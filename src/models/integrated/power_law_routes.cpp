@@ -240,6 +240,13 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
             out.push_back(NAN);
             continue;
         }
+        if (li > 0.0 && li < 1.0 && leading_terms_serve(li, rho, true)) {
+            // A source far larger than the Einstein ring (models/centroid.hpp).
+            const double c = std::sqrt((1.0 - li) * (1.0 + li));
+            const double brightness = law.uniform() + (law.uniform_only() ? 0.0 : law.varying(c, li));
+            out.push_back(large_source_shift(li, rho, law.enclosed(li), brightness, law.normaliser()));
+            continue;
+        }
         // Numerator and denominator both times N, by the same rule: the uniform part's ring
         // integrals are π·W and π·W·shift of the uniform disk, the rest one radius integral each.
         const double uniform_disk =

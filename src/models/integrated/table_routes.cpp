@@ -330,6 +330,14 @@ CalcResult<std::vector<double>> table_centroid_route(const std::vector<double>& 
             out.push_back(NAN);
             continue;
         }
+        if (li > 0.0 && li < 1.0 && leading_terms_serve(li, rho, true)) {
+            // A source far larger than the Einstein ring (models/centroid.hpp).
+            if (interrupt::poll(static_cast<std::int32_t>(std::min<std::size_t>(kinks.size(), 1u << 20)) + 1)) {
+                return interrupt::stopped();
+            }
+            out.push_back(large_source_shift(li, rho, map.enclosed(li), map(li), *norm));
+            continue;
+        }
         split_points(kinks, li, points);
         // Two integrals per position over the same nodes, the pair of ring functions about two ring
         // magnifications.
