@@ -217,7 +217,7 @@ def test_law_gradient_against_mpmath(name):
 
 
 def test_law_gradient_weakened_rule_fails():
-    """The derivatives' radius rule aiming at e^-12 instead of e^-40 misses the bound somewhere, so
+    """The derivatives' radius rule aiming at e^-12 instead of e^-34 misses the bound somewhere, so
     the points test the rule; the shipped rule through the kernel extension is the public function."""
     kern = load()
     ls = [0.0, 0.3, 1.0, 1.5, 3.0, 12.0]
@@ -236,7 +236,7 @@ def test_law_gradient_weakened_rule_fails():
 
 def test_law_gradient_small_powers_converge():
     """Small powers (the power-2 law's alpha down to 0.05) take the limb map c = a*sigma^m with m up
-    to 120: the derivatives do not move when every panel aims at e^-80 instead of e^-40 (the
+    to 120: the derivatives do not move when every panel aims at e^-80 instead of e^-34 (the
     mpmath references above cover 0.5 and 0.7)."""
     kern = load()
     bad = []

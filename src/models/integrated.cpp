@@ -48,7 +48,7 @@ CalcResult<std::vector<double>> integrated_flux_map_heyrovsky_centroid_shift(std
 CalcResult<GradientLists> integrated_law_heyrovsky_magnification_gradient(std::vector<double> l, double re,
                                                                           double rstar, std::vector<double> powers,
                                                                           std::vector<double> weights) {
-    return integrated::power_law_gradient_route(l, re, rstar, powers, weights, integrated::kPowerLawRule);
+    return integrated::power_law_gradient_route(l, re, rstar, powers, weights, integrated::kPowerLawGradientRule);
 }
 
 CalcResult<GradientLists> integrated_flux_map_heyrovsky_magnification_gradient(std::vector<double> l, double re,

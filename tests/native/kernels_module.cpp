@@ -395,7 +395,7 @@ PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
     }
     std::vector<double> l, powers, weights;
     if (!to_vector(l_obj, l) || !to_vector(powers_obj, powers) || !to_vector(weights_obj, weights)) return nullptr;
-    const velmora::GradedRule& shipped = velmora::integrated::kPowerLawRule;
+    const velmora::GradedRule& shipped = velmora::integrated::kPowerLawGradientRule;
     double exponent = shipped.exponent(), ratio = shipped.ratio();
     if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;

@@ -54,6 +54,8 @@ CalcResult<std::vector<double>> table_disk_route(const std::vector<double>& l, d
 // A power law's ring route (power_law_routes.cpp), and the rule it ships with. Invalid powers or
 // weights fail with their message (models/power_law.hpp) before anything is computed.
 extern const GradedRule kPowerLawRule;
+// The rule of a power law's derivative integrals (power_law_gradient.cpp).
+extern const GradedRule kPowerLawGradientRule;
 // `rule` with its aim raised for a law's powers above 2 (the poles of its integrands grow with the
 // power), as every power-law route takes it.
 GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule);
