@@ -18,13 +18,16 @@ public:
     // radius ρ > 0 (Einstein radii).
     static double value(double l, double rho);
 
-    // From this lens distance on (in source radii) a far-field series replaces the closed form: its
-    // first omitted term is below 1.8e-14 relative at l = 3 and 1e-17 from l = 4 on, where the
-    // closed form would need double-double steps as soon as u = lρ is above ~1 (10x the cost).
+    // From this lens distance on (in source radii) a far-field series replaces the closed forms: its
+    // first omitted term is below 1.8e-14 relative at l = 3 and 1e-17 from l = 4 on.
     static constexpr double kFarField = 3.0;
 
-    // The closed form in double precision, or carried in double-double arithmetic (exposed for the
-    // tests of the switch between the two).
+    // The forms value() picks from (models/centroid.cpp), exposed for the tests of the switches:
+    // the factored form and its loss (the amplification of its rounding by its one difference, large
+    // only with the lens near the centre of a small disk), the closed form in double precision, and
+    // the same steps in double-double arithmetic (the last resort).
+    static double factored_form(double l, double rho);
+    static double factored_loss(double l, double rho);
     static double closed_form(double l, double rho);
     static double closed_form_extended(double l, double rho);
     static double far_field(double l, double rho);

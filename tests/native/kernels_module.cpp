@@ -195,7 +195,7 @@ PyObject* py_sderivative(PyObject*, PyObject* args) {
 PyObject* py_cbrt_eps(PyObject*, PyObject*) { return PyFloat_FromDouble(velmora::cbrt_eps()); }
 
 // The uniform disk's centroid shift by one form: 0 the closed form in doubles, 1 in double-double,
-// 2 the far-field series.
+// 2 the far-field series, 3 the factored form.
 PyObject* py_centroid_form(PyObject*, PyObject* args) {
     double l, rho;
     int form;
@@ -203,7 +203,9 @@ PyObject* py_centroid_form(PyObject*, PyObject* args) {
     using velmora::UniformDiskCentroid;
     const double v = form == 0   ? UniformDiskCentroid::closed_form(l, rho)
                      : form == 1 ? UniformDiskCentroid::closed_form_extended(l, rho)
-                                 : UniformDiskCentroid::far_field(l, rho);
+                     : form == 2 ? UniformDiskCentroid::far_field(l, rho)
+                     : form == 3 ? UniformDiskCentroid::factored_form(l, rho)
+                                 : UniformDiskCentroid::factored_loss(l, rho);
     return PyFloat_FromDouble(v);
 }
 
