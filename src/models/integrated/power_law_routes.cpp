@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "models/centroid.hpp"
@@ -65,13 +66,27 @@ constexpr double kMostMuPower = 8.0;
 using constants::kPi;
 using constants::kTwoPi;
 
+// Whether a ring function gives pairs (routes.hpp: RingMagnificationAndCentroid), and the scaling and
+// NaN test of one integral or of a pair.
+template <class Ring>
+constexpr bool kPairRing = requires(const Ring& ring, std::span<const double> r, std::span<double> out) {
+    ring(r, out, out);
+};
+double times(double k, double v) { return k * v; }
+TwoIntegrals times(double k, TwoIntegrals v) { return {k * v.first, k * v.second}; }
+bool is_nan(double v) { return std::isnan(v); }
+bool is_nan(TwoIntegrals v) { return std::isnan(v.first); }
+
 // ∫₀¹ 2πr A(l, r) Σ_j w_j μ^p_j dr over the terms with p_j > 0, in t, split at t_l (the lens, for
 // 0 < l ≤ 1). With a non-integer power the limb t = 0 is an end-point singularity too: a piece that
 // runs from the limb to the lens is cut in two halves, each mapped toward its own singular end.
-// `ring` is the ring function integrated: the ring magnification, or the ring's centroid-shift
-// numerator (models/centroid.hpp), which has the same singular points.
+// `ring` is the ring function integrated: the ring magnification, or the pair of it and the ring's
+// centroid-shift numerator (models/ring_centroid.hpp), which has the same singular points; a pair
+// gives both integrals over the same nodes, one AGM per node.
 template <class Ring>
-double varying_part(const PowerLaw& law, double l, double re, double rstar, const GradedRule& rule, const Ring& ring) {
+auto varying_part(const PowerLaw& law, double l, double re, double rstar, const GradedRule& rule, const Ring& ring) {
+    // One integral, or two (a pair of ring functions: the magnification and the centroid numerator).
+    using Sum = std::conditional_t<kPairRing<Ring>, TwoIntegrals, double>;
     const double eps = re / rstar;
     // Outside the source a law of odd powers is π∫₀¹ √(1 − v)·Σ_j w_j (1 − v)^((p_j − 1)/2)·A(l, √v) dv:
     // analytic in v = r² apart from the weight, whose branch point at the limb the Gauss–Jacobi rule
@@ -79,11 +94,11 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     // enough (the lens just outside the limb), and then the t rule serves.
     if (l > 1.0 && law.all_odd() && law.max_power() <= kMostOddPower) {
         const SingularPoints in_v = singular_in_v(l, eps);
-        const double root = kPi * gauss_jacobi::kHalf.scale * gauss_jacobi_sum(RadiusIntegrand{
+        const Sum root = times(kPi * gauss_jacobi::kHalf.scale, gauss_jacobi_sum(RadiusIntegrand{
             ring, [&law](double v) {
                 return AtRadius{std::sqrt(v), 1.0, law.odd_polynomial(1.0 - v)};
-            }}, gauss_jacobi::kHalf, in_v.span(), rule);
-        if (!std::isnan(root)) return root;
+            }}, gauss_jacobi::kHalf, in_v.span(), rule));
+        if (!is_nan(root)) return root;
     }
     // Outside the source a law of integer powers is ∫₀¹ 2πc·Σ_j w_j c^p_j·A(l, √(1 − c²)) dc in
     // c = μ (2πr dr = −2πc dc): a polynomial times A, which is analytic in c wherever it is in r²
@@ -149,7 +164,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
                 const HalfAngle a = half_angle(c * (sigma * sigma));
                 return AtRadius{a.r, kTwoPi * a.r, ((a.sin * law.varying(a.sin, a.r)) * (2.0 * a.q)) * dt};
             }};
-            double total = graded_gauss(h, 0.0, 1.0, in_sigma.span(), inside ? SingularEnd::end : SingularEnd::none, rule);
+            Sum total = graded_gauss(h, 0.0, 1.0, in_sigma.span(), inside ? SingularEnd::end : SingularEnd::none, rule);
             if (!inside) return total;
             // From the lens to the centre in t, where t = 0 is a branch point of t^(p+1).
             s.add(0.0);
@@ -161,7 +176,7 @@ double varying_part(const PowerLaw& law, double l, double re, double rstar, cons
     const SingularEnd limb = smooth_limb ? SingularEnd::none : SingularEnd::start;
     if (!(l > 0.0 && l <= 1.0)) return graded_gauss(g, 0.0, 1.0, s.span(), limb, rule);
     const double t_l = std::sqrt((1.0 - l) / (1.0 + l));
-    double total = 0.0;
+    Sum total{};
     if (t_l > 0.0) {
         if (smooth_limb) {
             total += graded_gauss(g, 0.0, t_l, s.span(), SingularEnd::end, rule);
@@ -226,9 +241,8 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     const double near_re = scale_free ? 1.0 : re, near_rstar = scale_free ? kScaleFreeRadius : rstar;
     const double near_rho = scale_free ? kScaleFreeRadius : rho;
     const GradedRule raised = raised_rule(law, rule);
-    // Two radius integrals per position over the same nodes, the ring function's pair taken once.
+    // Two radius integrals per position over the same nodes, the ring function's pair taken once per node.
     const std::int32_t work = 2 * (100 + 20 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20)));
-    RingPairs pairs(near_rho);
     std::vector<double> out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
@@ -255,8 +269,9 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
             law.uniform() == 0.0 ? 0.0 : uniform_disk * UniformDiskCentroid::value(li, near_rho);
         double magnification = uniform_disk, numerator = uniform_shift;
         if (!law.uniform_only()) {
-            magnification += varying_part(law, li, near_re, near_rstar, raised, pairs.magnifications(li));
-            numerator += varying_part(law, li, near_re, near_rstar, raised, pairs.numerators());
+            const TwoIntegrals both =
+                varying_part(law, li, near_re, near_rstar, raised, RingMagnificationAndCentroid{li, near_rho});
+            magnification += both.first, numerator += both.second;
         }
         out.push_back(scale_free ? numerator / magnification * (rho / kScaleFreeRadius) : numerator / magnification);
     }

@@ -64,6 +64,23 @@ struct RadiusIntegrand {
         magnification(std::span<const double>(r.data(), n), y.first(n));
         for (std::size_t k = 0; k < n; ++k) y[k] = finite_or_zero((points[k].inner * y[k]) * points[k].outer);
     }
+    // With a pair of ring functions (the magnification and the centroid numerator), both integrands
+    // from one evaluation of the pair at each radius, each with the same factors.
+    void operator()(std::span<const double> x, std::span<double> y, std::span<double> z) const
+        requires requires(const Magnification& m, std::span<const double> radii, std::span<double> out) {
+            m(radii, out, out);
+        }
+    {
+        std::array<AtRadius, kMaxBatch> points;
+        std::array<double, kMaxBatch> r;
+        const std::size_t n = std::min(x.size(), kMaxBatch);
+        for (std::size_t k = 0; k < n; ++k) points[k] = at(x[k]), r[k] = points[k].r;
+        magnification(std::span<const double>(r.data(), n), y.first(n), z.first(n));
+        for (std::size_t k = 0; k < n; ++k) {
+            y[k] = finite_or_zero((points[k].inner * y[k]) * points[k].outer);
+            z[k] = finite_or_zero((points[k].inner * z[k]) * points[k].outer);
+        }
+    }
 };
 template <class Magnification, class At>
 RadiusIntegrand(Magnification, At) -> RadiusIntegrand<Magnification, At>;

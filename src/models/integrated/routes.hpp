@@ -90,62 +90,6 @@ struct RingMagnificationAndCentroid {
     }
 };
 
-// The same for a route that integrates the two one after the other by the same rule: the first radius
-// integral takes the magnifications (magnifications()) and keeps the numerators in node order; the
-// second, over the same nodes in the same order (a graded rule's nodes are fixed by its inputs alone),
-// takes them back (numerators()). A radius that is not the one kept at its place is computed anew, so
-// a mismatch would cost time, never a wrong value. The storage is kept from one position to the next.
-class RingPairs {
-public:
-    explicit RingPairs(double rho) : rho_(rho) {}
-
-    struct Magnifications {
-        RingPairs* pairs;
-        double operator()(double r) const {
-            double a = 0.0;
-            pairs->keep(std::span<const double>(&r, 1), std::span<double>(&a, 1));
-            return a;
-        }
-        void operator()(std::span<const double> r, std::span<double> out) const { pairs->keep(r, out); }
-    };
-    struct Numerators {
-        RingPairs* pairs;
-        double operator()(double r) const {
-            double z = 0.0;
-            pairs->take(std::span<const double>(&r, 1), std::span<double>(&z, 1));
-            return z;
-        }
-        void operator()(std::span<const double> r, std::span<double> out) const { pairs->take(r, out); }
-    };
-
-    // The ring function of the first integral at lens position l, then that of the second.
-    Magnifications magnifications(double l) {
-        l_ = l, radii_.clear(), numerators_.clear();
-        return {this};
-    }
-    Numerators numerators() {
-        next_ = 0;
-        return {this};
-    }
-
-private:
-    void keep(std::span<const double> r, std::span<double> a) {
-        const std::size_t at = radii_.size();
-        radii_.insert(radii_.end(), r.begin(), r.end());
-        numerators_.resize(radii_.size());
-        ring_pairs(l_, rho_, r, a, std::span<double>(numerators_).subspan(at, r.size()));
-    }
-    void take(std::span<const double> r, std::span<double> z) {
-        for (std::size_t k = 0; k < r.size(); ++k, ++next_) {
-            z[k] = next_ < radii_.size() && radii_[next_] == r[k] ? numerators_[next_] : ring_centroid(l_, r[k], rho_);
-        }
-    }
-
-    double rho_, l_ = 0.0;
-    std::vector<double> radii_, numerators_;
-    std::size_t next_ = 0;
-};
-
 // The same law's magnifications (power_law_ring_route's values, floored, bit for bit) with ∂A/∂u at
 // fixed ρ and ∂A/∂ρ at fixed u, from the disk route's form integrated by parts
 // (power_law_gradient.cpp); `rule` is the derivatives' radius rule. The same errors.

@@ -54,4 +54,27 @@ double gauss_jacobi_sum(G&& g, const JacobiFamily& family, std::span<const std::
     return sum;
 }
 
+// The same for both values of a pair integrand (graded_gauss.hpp), each summed as above; NaN in both
+// when no rule would do.
+template <class G>
+    requires PairIntegrand<G>
+TwoIntegrals gauss_jacobi_sum(G&& g, const JacobiFamily& family, std::span<const std::complex<double>> points,
+                              const GradedRule& rule) {
+    double s = bernstein_s(points[0], 0.0, 1.0);
+    for (std::size_t i = 1; i < points.size(); ++i) s = std::min(s, bernstein_s(points[i], 0.0, 1.0));
+    const std::size_t index = rule.index_for(s);
+    if (index == family.rules.size()) return {NAN, NAN};
+    const gauss_rules::Rule& jacobi = family.rules[index];
+    const std::size_t n = static_cast<std::size_t>(jacobi.size);
+    std::array<double, gauss_rules::kRules.back().size> v, first, second;
+    for (std::size_t k = 0; k < n; ++k) v[k] = 0.5 * (1.0 + jacobi.nodes[k].abscissa);
+    g(std::span<const double>(v.data(), n), std::span<double>(first.data(), n), std::span<double>(second.data(), n));
+    TwoIntegrals sum;
+    for (std::size_t k = 0; k < n; ++k) {
+        sum.first += jacobi.nodes[k].weight * first[k];
+        sum.second += jacobi.nodes[k].weight * second[k];
+    }
+    return sum;
+}
+
 }  // namespace velmora

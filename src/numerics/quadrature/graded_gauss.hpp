@@ -79,10 +79,45 @@ inline double bernstein_s(std::complex<double> z, double a, double b) {
     return 0.5 * (std::sqrt((x - 1.0) * (x - 1.0) + y * y) + std::sqrt((x + 1.0) * (x + 1.0) + y * y));
 }
 
+// bernstein_s(t^(1/6), 0, 1) for the principal sixth root, without complex logarithms and
+// exponentials: with R = |t|^(1/6) and x = cos(arg(t)/6), the root's distances to the foci 0 and 1
+// are R and √((R − 1)² + 2R(1 − x)), whose mean with the interval's half width 1/2 is their sum.
+// x is the root in [cos(π/6), 1] of 4x³ − 3x = cos(arg(t)/2) = √((1 + cos arg t)/2) (the triple
+// angle), by Newton's method from x = 1, where the cubic is convex and above 0: the steps descend
+// monotonically, quadratically from the first, and stop when one no longer moves x.
+inline double sixth_root_bernstein_s(std::complex<double> t) {
+    const double size = std::abs(t);
+    const double half_cos = std::sqrt(std::max(0.0, 0.5 * (1.0 + t.real() / size)));
+    double x = 1.0;
+    for (int step = 0; step < 8; ++step) {
+        const double next = x - ((4.0 * x * x - 3.0) * x - half_cos) / (12.0 * x * x - 3.0);
+        if (!(next < x)) break;
+        x = next;
+    }
+    const double root = std::cbrt(std::sqrt(size));
+    return root + std::sqrt((root - 1.0) * (root - 1.0) + 2.0 * root * (1.0 - x));
+}
+
 // An integrand that evaluates many points in one call: f(x, y) sets y[k] = f(x[k]) for every k
 // (it may take them several at a time), and f(x) gives one value, the same bit for bit.
 template <class F>
 concept BatchIntegrand = requires(F& f, std::span<const double> x, std::span<double> y) { f(x, y); };
+
+// An integrand with two values per point, both from one evaluation (the ring magnification and the
+// ring's centroid numerator from one AGM): f(x, y, z) sets y[k] and z[k] at x[k].
+template <class F>
+concept PairIntegrand = requires(F& f, std::span<const double> x, std::span<double> y, std::span<double> z) {
+    f(x, y, z);
+};
+
+// The two integrals of a pair integrand, each summed exactly as the single integral of that value.
+struct TwoIntegrals {
+    double first = 0.0, second = 0.0;
+    TwoIntegrals& operator+=(const TwoIntegrals& other) {
+        first += other.first, second += other.second;
+        return *this;
+    }
+};
 
 // y[k] = f(x[k]) for a batch integrand or a plain one.
 template <class F>
@@ -200,7 +235,7 @@ void graded_panels(double a, double b, std::span<const std::complex<double>> poi
             const std::complex<double> t = (at_start ? z - e : e - z) / w;
             // The flagged point itself (or one within rounding of it): the map takes care of it.
             if (std::abs(t) <= 1e-14) continue;
-            s = std::min(s, bernstein_s(std::pow(t, 1.0 / 6.0), 0.0, 1.0));
+            s = std::min(s, sixth_root_bernstein_s(t));
         }
         const gauss_rules::Rule* gauss = rule.rule_for(s, graded_detail::kMinMappedSize);
         if (gauss != nullptr || !may_split) {
@@ -230,6 +265,25 @@ double graded_gauss(F&& f, double a, double b, std::span<const std::complex<doub
         panel.nodes([&](double xk, double fk) { x[n] = xk, factor[n] = fk, ++n; });
         evaluate(f, std::span<const double>(x.data(), n), std::span<double>(y.data(), n));
         total += panel.sum(y.data(), factor.data());
+    });
+    return total;
+}
+
+// Both integrals of a pair integrand over the same panels and nodes: each is what graded_gauss gives
+// for an integrand of that value alone, bit for bit, at the cost of one evaluation per node.
+template <class F>
+    requires PairIntegrand<F>
+TwoIntegrals graded_gauss(F&& f, double a, double b, std::span<const std::complex<double>> points,
+                          SingularEnd singular, const GradedRule& rule) {
+    constexpr std::size_t largest = static_cast<std::size_t>(gauss_rules::kRules.back().size);
+    TwoIntegrals total;
+    graded_panels(a, b, points, singular, rule, [&](const GradedPanel& panel) {
+        std::array<double, largest> x, factor, y, z;
+        std::size_t n = 0;
+        panel.nodes([&](double xk, double fk) { x[n] = xk, factor[n] = fk, ++n; });
+        f(std::span<const double>(x.data(), n), std::span<double>(y.data(), n), std::span<double>(z.data(), n));
+        total.first += panel.sum(y.data(), factor.data());
+        total.second += panel.sum(z.data(), factor.data());
     });
     return total;
 }
