@@ -459,6 +459,13 @@ PyObject* py_integrated_unfloored(PyObject*, PyObject* args) {
     return nullptr;
 }
 
+// sixth_root_bernstein_s(t): a mapped panel's view of the singular point t (complex).
+PyObject* py_sixth_root_bernstein_s(PyObject*, PyObject* args) {
+    Py_complex t;
+    if (!PyArg_ParseTuple(args, "D", &t)) return nullptr;
+    return PyFloat_FromDouble(velmora::sixth_root_bernstein_s(std::complex<double>(t.real, t.imag)));
+}
+
 // graded_gauss(f, a, b, points, end, exponent, ratio): end 0 none, 1 at a, 2 at b; points complex.
 PyObject* py_graded_gauss(PyObject*, PyObject* args) {
     PyObject *f, *points_obj;
@@ -674,6 +681,7 @@ PyMethodDef kMethods[] = {
     {"table_gradient_with_rule", py_table_gradient_with_rule, METH_VARARGS, nullptr},
     {"integrated_unfloored", py_integrated_unfloored, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},
+    {"sixth_root_bernstein_s", py_sixth_root_bernstein_s, METH_VARARGS, nullptr},
     {"rings", py_lanes<true>, METH_VARARGS, nullptr},
     {"ring_pair", py_ring_pair, METH_VARARGS, nullptr},
     {"ring_pairs", py_ring_pairs, METH_VARARGS, nullptr},
