@@ -85,8 +85,8 @@ inline double bernstein_s(std::complex<double> z, double a, double b) {
 // x is the root in [cos(π/6), 1] of 4x³ − 3x = cos(arg(t)/2) = √((1 + cos arg t)/2) (the triple
 // angle), by Newton's method from x = 1, where the cubic is convex and above 0: the steps descend
 // monotonically, quadratically from the first, and stop when one no longer moves x.
-inline double sixth_root_bernstein_s(std::complex<double> t) {
-    const double size = std::abs(t);
+// The same given |t| and R = |t|^(1/6).
+inline double sixth_root_bernstein_s(std::complex<double> t, double size, double root) {
     const double half_cos = std::sqrt(std::max(0.0, 0.5 * (1.0 + t.real() / size)));
     double x = 1.0;
     for (int step = 0; step < 8; ++step) {
@@ -94,8 +94,11 @@ inline double sixth_root_bernstein_s(std::complex<double> t) {
         if (!(next < x)) break;
         x = next;
     }
-    const double root = std::cbrt(std::sqrt(size));
     return root + std::sqrt((root - 1.0) * (root - 1.0) + 2.0 * root * (1.0 - x));
+}
+inline double sixth_root_bernstein_s(std::complex<double> t) {
+    const double size = std::abs(t);
+    return sixth_root_bernstein_s(t, size, std::cbrt(std::sqrt(size)));
 }
 
 // An integrand that evaluates many points in one call: f(x, y) sets y[k] = f(x[k]) for every k
@@ -207,7 +210,12 @@ void graded_panels(double a, double b, std::span<const std::complex<double>> poi
         if (p.singular == SingularEnd::none) {
             double s = INFINITY;
             std::complex<double> nearest = 0.5 * (p.a + p.b);
+            const double mid = 0.5 * (p.a + p.b), half = 0.5 * w;
             for (const std::complex<double>& z : points) {
+                // Its parameter is at least its distance from the middle in half widths (the mean of
+                // the distances to the ends): a point that cannot be the nearest is passed over.
+                const double x = (z.real() - mid) / half, y = z.imag() / half;
+                if (x * x + y * y >= s * s) continue;
                 const double sz = bernstein_s(z, p.a, p.b);
                 if (sz < s) s = sz, nearest = z;
             }
@@ -233,9 +241,14 @@ void graded_panels(double a, double b, std::span<const std::complex<double>> poi
         double s = INFINITY;
         for (const std::complex<double>& z : points) {
             const std::complex<double> t = (at_start ? z - e : e - z) / w;
+            const double size = std::abs(t);
             // The flagged point itself (or one within rounding of it): the map takes care of it.
-            if (std::abs(t) <= 1e-14) continue;
-            s = std::min(s, sixth_root_bernstein_s(t));
+            if (size <= 1e-14) continue;
+            // Its parameter is at least R + |R − 1| ≥ 2R − 1: a point that cannot be the nearest is
+            // passed over (the least parameter, and with it the rule, are the same).
+            const double root = std::cbrt(std::sqrt(size));
+            if (2.0 * root - 1.0 >= s) continue;
+            s = std::min(s, sixth_root_bernstein_s(t, size, root));
         }
         const gauss_rules::Rule* gauss = rule.rule_for(s, graded_detail::kMinMappedSize);
         if (gauss != nullptr || !may_split) {
