@@ -33,6 +33,16 @@ inline constexpr JacobiFamily kHalf{gauss_rules::kJacobiHalf, 0.25 * constants::
 inline constexpr JacobiFamily kMinusHalf{gauss_rules::kJacobiMinusHalf, 0.5 * constants::kSqrt2};    // α = −1/2: 2^-1/2
 }  // namespace gauss_jacobi
 
+// The family's smallest rule that `rule` allows for the nearest of `points` (at least one), or
+// nullptr when even the largest would not do.
+inline const gauss_rules::Rule* jacobi_rule_for(const JacobiFamily& family,
+                                                std::span<const std::complex<double>> points, const GradedRule& rule) {
+    double s = bernstein_s(points[0], 0.0, 1.0);
+    for (std::size_t i = 1; i < points.size(); ++i) s = std::min(s, bernstein_s(points[i], 0.0, 1.0));
+    const std::size_t index = rule.index_for(s);
+    return index == family.rules.size() ? nullptr : &family.rules[index];
+}
+
 // Σ w_k g(v_k) over the nodes of the family's smallest rule that `rule` allows for the nearest of
 // `points` (g's singular points in v, at least one; a real g's conjugates need not be given), so
 // that ∫₀¹ (1 − v)^α g(v) dv is family.scale times it, the factor left to the caller. NaN when even
@@ -40,11 +50,9 @@ inline constexpr JacobiFamily kMinusHalf{gauss_rules::kJacobiMinusHalf, 0.5 * co
 template <class G>
 double gauss_jacobi_sum(G&& g, const JacobiFamily& family, std::span<const std::complex<double>> points,
                         const GradedRule& rule) {
-    double s = bernstein_s(points[0], 0.0, 1.0);
-    for (std::size_t i = 1; i < points.size(); ++i) s = std::min(s, bernstein_s(points[i], 0.0, 1.0));
-    const std::size_t index = rule.index_for(s);
-    if (index == family.rules.size()) return NAN;
-    const gauss_rules::Rule& jacobi = family.rules[index];
+    const gauss_rules::Rule* found = jacobi_rule_for(family, points, rule);
+    if (found == nullptr) return NAN;
+    const gauss_rules::Rule& jacobi = *found;
     const std::size_t n = static_cast<std::size_t>(jacobi.size);
     std::array<double, gauss_rules::kRules.back().size> v, values;
     for (std::size_t k = 0; k < n; ++k) v[k] = 0.5 * (1.0 + jacobi.nodes[k].abscissa);
@@ -60,11 +68,9 @@ template <class G>
     requires PairIntegrand<G>
 TwoIntegrals gauss_jacobi_sum(G&& g, const JacobiFamily& family, std::span<const std::complex<double>> points,
                               const GradedRule& rule) {
-    double s = bernstein_s(points[0], 0.0, 1.0);
-    for (std::size_t i = 1; i < points.size(); ++i) s = std::min(s, bernstein_s(points[i], 0.0, 1.0));
-    const std::size_t index = rule.index_for(s);
-    if (index == family.rules.size()) return {NAN, NAN};
-    const gauss_rules::Rule& jacobi = family.rules[index];
+    const gauss_rules::Rule* found = jacobi_rule_for(family, points, rule);
+    if (found == nullptr) return {NAN, NAN};
+    const gauss_rules::Rule& jacobi = *found;
     const std::size_t n = static_cast<std::size_t>(jacobi.size);
     std::array<double, gauss_rules::kRules.back().size> v, first, second;
     for (std::size_t k = 0; k < n; ++k) v[k] = 0.5 * (1.0 + jacobi.nodes[k].abscissa);
