@@ -87,6 +87,19 @@ public:
     }
     // No term but the uniform part.
     bool uniform_only() const { return terms_.empty(); }
+    // The law's weights by power, by_power[p] = Σ w_j over the terms with p_j = p (the uniform part at
+    // 0), when every power with a non-zero weight is an integer below by_power.size(); false (and
+    // by_power unspecified) otherwise.
+    bool weights_by_power(std::span<double> by_power) const {
+        std::fill(by_power.begin(), by_power.end(), 0.0);
+        if (by_power.empty()) return false;
+        by_power[0] = uniform_;
+        for (const Term& term : terms_) {
+            if (term.kind != Kind::integer || static_cast<std::size_t>(term.whole) >= by_power.size()) return false;
+            by_power[static_cast<std::size_t>(term.whole)] += term.weight;
+        }
+        return true;
+    }
     // Σ_j w_j μ^p_j over the terms with p_j > 0 at radius r, μ = √(1 − r²) given (accurate near the
     // limb, where 1 − r² cancels). A general power is exp(p·log μ), with log μ = log1p(−r²)/2 toward
     // the centre: μ^p multiplies the relative error of μ by p, and μ ≈ 1 − r²/2 there cannot carry

@@ -18,6 +18,7 @@
 #include "models/centroid.hpp"
 #include "models/heyrovsky.hpp"
 #include "models/ring_centroid.hpp"
+#include "models/small_source.hpp"
 #include "models/integrated/testing.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/lanes.hpp"
@@ -55,6 +56,17 @@ PyObject* py_ellipke(PyObject*, PyObject* args) {
     double m;
     if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
     const CalcResult<velmora::CompleteKE> r = velmora::ellipke(m);
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error());
+        return nullptr;
+    }
+    return Py_BuildValue("(dd)", r->k, r->e);
+}
+
+PyObject* py_ellipke_complement(PyObject*, PyObject* args) {
+    double x;
+    if (!PyArg_ParseTuple(args, "d", &x)) return nullptr;
+    const CalcResult<velmora::CompleteKE> r = velmora::ellipke_complement(x);
     if (!r) {
         PyErr_SetString(PyExc_RuntimeError, r.error());
         return nullptr;
@@ -343,10 +355,26 @@ PyObject* route_result(const CalcResult<std::vector<double>>& r) {
     return out;
 }
 
+// small_source_terms(rho, powers, weights): the number of series terms the law takes inside a
+// source of radius rho, or None where the series does not serve (or the law is invalid).
+PyObject* py_small_source_terms(PyObject*, PyObject* args) {
+    double rho;
+    PyObject *powers_obj, *weights_obj;
+    if (!PyArg_ParseTuple(args, "dOO", &rho, &powers_obj, &weights_obj)) return nullptr;
+    std::vector<double> powers, weights;
+    if (!to_vector(powers_obj, powers) || !to_vector(weights_obj, weights)) return nullptr;
+    const CalcResult<velmora::PowerLaw> law = velmora::PowerLaw::make(powers, weights);
+    if (!law) Py_RETURN_NONE;
+    const std::optional<velmora::SmallSourceSeries> series = velmora::SmallSourceSeries::make(*law, rho);
+    if (!series) Py_RETURN_NONE;
+    return PyLong_FromSize_t(series->terms());
+}
+
 namespace testing = velmora::integrated::testing;
 
-// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..4 = law ring, law
-// disk, table ring, table disk, power law ring (its powers and weights as bl and bf); the radius rule's exponent and ratio as given (None: the shipped one).
+// integrated_with_rule(route, l, re, rstar, bl, bf, exponent, ratio): route 0..5 = law ring, law
+// disk, table ring, table disk, power law ring (its powers and weights as bl and bf), the same without
+// the small-source series; the radius rule's exponent and ratio as given (None: the shipped one).
 // Floored at 1 as the public functions are.
 PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     int route;
@@ -357,8 +385,8 @@ PyObject* py_integrated_with_rule(PyObject*, PyObject* args) {
     }
     std::vector<double> l, bl, bf;
     if (!to_vector(l_obj, l) || !to_vector(bl_obj, bl) || !to_vector(bf_obj, bf)) return nullptr;
-    if (route < 0 || route > 4) {
-        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2, 3 or 4");
+    if (route < 0 || route > 5) {
+        PyErr_SetString(PyExc_ValueError, "route must be 0, 1, 2, 3, 4 or 5");
         return nullptr;
     }
     const testing::Route which = static_cast<testing::Route>(route);
@@ -662,6 +690,8 @@ PyMethodDef kMethods[] = {
     {"ellipe", py_kernel<velmora::ellipe, 1>, METH_VARARGS, nullptr},
     {"ellippi", py_kernel<velmora::ellippi, 2>, METH_VARARGS, nullptr},
     {"ellipke", py_ellipke, METH_VARARGS, nullptr},
+    {"ellipke_complement", py_ellipke_complement, METH_VARARGS, nullptr},
+    {"small_source_terms", py_small_source_terms, METH_VARARGS, nullptr},
     {"cel", py_kernel<velmora::cel, 4>, METH_VARARGS, nullptr},
     {"cel_sqrt_p", py_cel_sqrt_p, METH_VARARGS, nullptr},
     {"cel_pair", py_cel_pair, METH_VARARGS, nullptr},

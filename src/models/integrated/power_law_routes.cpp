@@ -17,6 +17,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "models/integrated/singular_points.hpp"
 #include "models/interrupt.hpp"
 #include "models/power_law.hpp"
+#include "models/small_source.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/constants.hpp"
 #include "numerics/quadrature/gauss_jacobi.hpp"
@@ -200,7 +202,7 @@ GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule) {
 
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
-                                                     const GradedRule& rule, Floor floor) {
+                                                     const GradedRule& rule, Floor floor, SmallSource series) {
     const CalcResult<PowerLaw> made = PowerLaw::make(powers, weights);
     if (!made) return made.failure();
     const PowerLaw& law = *made;
@@ -210,12 +212,23 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
     std::vector<double> out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
+    // The lens inside a small source, for a law of integer powers: the closed-form series
+    // (models/small_source.hpp), made at the first position that takes it.
+    bool series_tried = series == SmallSource::never;
+    std::optional<SmallSourceSeries> small;
     for (const double li : l) {
         const bool far = li >= law.far_from();
-        if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
+        const bool inside = li >= 0.0 && li <= 1.0;
+        if (inside && !series_tried) small = SmallSourceSeries::make(law, rho), series_tried = true;
+        const bool closed = inside && small.has_value();
+        if (interrupt::poll(far || closed ? 1 : work)) return interrupt::stopped();
         if (far) {
             far_at.push_back(out.size());
             out.push_back(NAN);
+            continue;
+        }
+        if (closed) {
+            out.push_back(small->value(li));
             continue;
         }
         // The uniform part without the disk function's checks: the ring route raises no kernel error.

@@ -59,9 +59,13 @@ extern const GradedRule kPowerLawGradientRule;
 // `rule` with its aim raised for a law's powers above 2 (the poles of its integrands grow with the
 // power), as every power-law route takes it.
 GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule);
+// Inside a source small enough, a law of integer powers takes the closed-form series instead of the
+// radius integral (models/small_source.hpp); the tests can turn that off to compare the two.
+enum class SmallSource { where_it_serves, never };
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
-                                                     const GradedRule& rule, Floor floor);
+                                                     const GradedRule& rule, Floor floor,
+                                                     SmallSource series = SmallSource::where_it_serves);
 
 // A power law's centroid shift (power_law_routes.cpp): the ring route's integral of the ring's
 // centroid-shift numerator over the same of the ring magnification, the far-field series from the

@@ -16,8 +16,9 @@
 namespace velmora::integrated::testing {
 
 // The four routes, in the order the kernel extension numbers them (0..3).
-// Route 4 is a power law's ring route, its powers and weights passed as bl and bf.
-enum class Route { law_ring, law_disk, table_ring, table_disk, power_law_ring };
+// Route 4 is a power law's ring route, its powers and weights passed as bl and bf; route 5 the same
+// without the small-source series (the radius integral everywhere below the far field).
+enum class Route { law_ring, law_disk, table_ring, table_disk, power_law_ring, power_law_integral };
 
 // The route's values with the given rule, floored or not. bl and bf are ignored by the law's routes.
 inline CalcResult<std::vector<double>> route_values(Route route, const std::vector<double>& l, double re, double rstar,
@@ -32,6 +33,8 @@ inline CalcResult<std::vector<double>> route_values(Route route, const std::vect
         return table_ring_route(l, re, rstar, bl, bf, rule, floor);
     case Route::power_law_ring:
         return power_law_ring_route(l, re, rstar, bl, bf, rule, floor);
+    case Route::power_law_integral:
+        return power_law_ring_route(l, re, rstar, bl, bf, rule, floor, SmallSource::never);
     case Route::table_disk:
         break;
     }
@@ -40,7 +43,7 @@ inline CalcResult<std::vector<double>> route_values(Route route, const std::vect
 
 // The rule the route's public function uses.
 inline const GradedRule& shipped_rule(Route route) {
-    if (route == Route::power_law_ring) return kPowerLawRule;
+    if (route == Route::power_law_ring || route == Route::power_law_integral) return kPowerLawRule;
     return route == Route::law_ring || route == Route::law_disk ? kLawRule : kTableRule;
 }
 

@@ -109,6 +109,15 @@ CalcResult<CompleteKE> ellipke(double m) {
     return CompleteKE{ellipk_complement(x, log_x), ellipe_complement(x, log_x)};
 }
 
+CalcResult<CompleteKE> ellipke_complement(double x) {
+    if (x < 0.0) return Failure{messages::kEllipeM};
+    if (x == 0.0) return CompleteKE{HUGE_VAL, 1.0};
+    if (x == 1.0) return CompleteKE{kHalfPi, kHalfPi};
+    if (!(x < 1.0)) return ellipke(1.0 - x);  // a negative parameter (or x NaN)
+    const double log_x = std::log(x);
+    return CompleteKE{ellipk_complement(x, log_x), ellipe_complement(x, log_x)};
+}
+
 CalcResult<double> ellippi(double n, double m) {
     if (m >= 1.0) return Failure{messages::kEllippiM};
     if (n > 1.0) return Failure{messages::kEllippiN};

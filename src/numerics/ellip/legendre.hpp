@@ -22,4 +22,9 @@ struct CompleteKE {
 };
 CalcResult<CompleteKE> ellipke(double m);
 
+// The same pair from the complementary parameter x = 1 − m, for callers that know x better than m
+// (near m = 1, where 1 − m would cancel): bit for bit ellipke(1 − x) wherever 1 − x is exact and
+// x ≤ 1; K = +inf at x = 0; x < 0 (m > 1) fails as ellipke does, and x > 1 is ellipke(1 − x).
+CalcResult<CompleteKE> ellipke_complement(double x);
+
 }  // namespace velmora

@@ -1,0 +1,220 @@
+"""Write src/models/small_source_series.hpp: the small-source series of a law of integer powers.
+
+A source of radius ρ in Einstein radii with brightness μ^p, μ = √(1 − r²) (r in source radii), and
+the lens at l ≤ 1 source radii from its centre: the flux magnified is
+    J_p(l) = ∫∫ μ^p A(ρ|r − l|) d²r,   A(s) = (s² + 2)/(s√(s² + 4)) = Σ_j a_j s^(2j−1)  (s < 2),
+a_j = b_j + b_(j−1)/2 with b_i = C(−1/2, i)/4^i, so
+    J_p(l) = Σ_j a_j ρ^(2j−1) W_j(m),   W_j(m) = ∫∫ μ^p |r − l|^(2j−1) d²r,   m = l²,
+and |r − l| ≤ 2 bounds the j-th term by |a_j|(2ρ)^(2j) of the leading one's scale.
+
+W_0 is the potential of μ^p under the kernel 1/|x|. Averaging that kernel over the ring of radius r
+gives (2π/max(r, l))·₂F₁(½, ½; 1; (min/max)²); integrating over r, the odd powers of l cancel and
+    W_0(m) = π Σ_n f_n B(½ − n, p/2 + 1) m^n,   f_n = ((½)_n/n!)²,
+B continued analytically. For odd p the series ends (1/Γ of a non-positive integer): W_0 is π² times
+a polynomial (Galin's theorem; p = 1 gives (π²/4)(2 − m)). For even p it is a combination
+P(m)E(m) + Q(m)K(m) of the complete elliptic integrals with polynomial P and Q (p = 0 gives 4E).
+Every W_j follows from the one before: the plane Laplacian of |x|^(2j−1) is (2j − 1)²|x|^(2j−3),
+and on radial functions it is 4 d/dm(m d/dm), so
+    4 (m W_j')' = (2j − 1)² W_(j−1),   W_j(0) = π B(j + ½, p/2 + 1),
+which maps Taylor coefficients to Taylor coefficients; the polynomial (odd p) or P and Q (even p)
+are then found from the series by exact linear algebra over the rationals, and the script checks
+that they reproduce the next coefficients too (so the form holds to the order checked). Q vanishes
+at m = 1, where K diverges: the header holds T = Q/(1 − m), and W_j = P·E + T·(1 − m)K.
+
+Exact rational arithmetic throughout (no SymPy needed); each coefficient is rounded once to the
+nearest double (π² from its decimal expansion to 40 digits). Takes a few seconds.
+Run from the repository root: python scripts/small_source_series.py
+"""
+import pathlib
+from fractions import Fraction as F
+from math import factorial
+
+MOST_POWER = 8  # the powers p = 0..8
+TERMS = 11  # j = 0..10
+CHECK = 24  # Taylor coefficients checked beyond those the fit used
+PI2 = F("9.869604401089358618834490999876151135313699407240790626413349376")  # π² to 63 digits
+OUT = pathlib.Path(__file__).resolve().parent.parent / "src/models/small_source_series.hpp"
+
+
+def f(n):
+    v = F(1)
+    for i in range(n):
+        v *= F(2 * i + 1, 2 * (i + 1))
+    return v * v
+
+
+def a(j):
+    def b(i):
+        v = F(1)
+        for k in range(i):
+            v = v * (F(-1, 2) - k) / (k + 1)
+        return v / 4**i
+
+    return b(j) + (b(j - 1) / 2 if j else 0)
+
+
+def half_gamma(i):
+    """Γ(i + ½)/√π for an integer i ≥ 0."""
+    return F(factorial(2 * i), 4**i * factorial(i))
+
+
+def w0_taylor(p, count):
+    """Taylor coefficients of W_0/π (even p) or W_0/π² (odd p)."""
+    k, out = p // 2, []
+    for n in range(count):
+        if p % 2 == 0:
+            # B(½ − n, k + 1) = k!/Π_{i=0..k}(½ − n + i)
+            b = F(factorial(k))
+            for i in range(k + 1):
+                b /= F(1, 2) - n + i
+        elif n <= k + 1:
+            # B(½ − n, k + 3/2)/π = Γ(½ − n)Γ(k + 3/2)/(π (k + 1 − n)!), Γ(½ − n) = √π (−4)^n n!/(2n)!
+            b = F((-4) ** n * factorial(n), factorial(2 * n)) * half_gamma(k + 1) / factorial(k + 1 - n)
+        else:
+            b = F(0)
+        out.append(f(n) * b)
+    return out
+
+
+def w_at_zero(j, p):
+    """W_j(0) = π B(j + ½, p/2 + 1), over π (even p) or π² (odd p)."""
+    k = p // 2
+    if p % 2 == 0:
+        b = F(factorial(k))
+        for i in range(k + 1):
+            b /= F(2 * j + 1, 2) + i
+        return b
+    return half_gamma(j) * half_gamma(k + 1) / factorial(j + k + 1)
+
+
+def solve(rows, rhs):
+    """The exact solution of a square rational system (Gaussian elimination with pivoting on non-zero)."""
+    n = len(rows)
+    m = [list(r) + [v] for r, v in zip(rows, rhs)]
+    for c in range(n):
+        pivot = next(r for r in range(c, n) if m[r][c] != 0)
+        m[c], m[pivot] = m[pivot], m[c]
+        for r in range(n):
+            if r != c and m[r][c] != 0:
+                ratio = m[r][c] / m[c][c]
+                m[r] = [x - ratio * y for x, y in zip(m[r], m[c])]
+    return [m[r][n] / m[r][r] for r in range(n)]
+
+
+def elliptic_form(w, degree):
+    """P and Q of degree ≤ `degree` with P·E/π + Q·K/π = w (Taylor coefficients), or None."""
+    count = len(w)
+    e = [f(n) / (1 - 2 * n) / 2 for n in range(count)]  # E/π
+    k = [f(n) / 2 for n in range(count)]  # K/π
+    unknowns = 2 * (degree + 1)
+
+    def row(n):
+        return [e[n - d] if n >= d else F(0) for d in range(degree + 1)] + [
+            k[n - d] if n >= d else F(0) for d in range(degree + 1)]
+
+    try:
+        x = solve([row(n) for n in range(unknowns)], w[:unknowns])
+    except StopIteration:
+        return None
+    if any(sum(c * v for c, v in zip(row(n), x)) != w[n] for n in range(unknowns, count)):
+        return None
+    return x[:degree + 1], x[degree + 1:]
+
+
+def polynomials(p):
+    """For j = 0..TERMS − 1: ('R', π²·R) for odd p, or ('EK', P, T) for even p, lowest power first."""
+    out, w = [], None
+    count = TERMS + MOST_POWER + 2 * CHECK
+    for j in range(TERMS):
+        w = w0_taylor(p, count) if j == 0 else [w_at_zero(j, p)] + [
+            F((2 * j - 1) ** 2, 4) * w[n] / (n + 1) ** 2 for n in range(count - 1)]
+        if p % 2:
+            degree = max(n for n, c in enumerate(w) if c != 0)
+            assert degree < count - CHECK, f"W_{j} of p = {p} is not a polynomial"
+            out.append(("R", [PI2 * c for c in w[:degree + 1]]))
+            continue
+        form = None
+        for degree in range(j + p // 2, j + p // 2 + 3):
+            form = elliptic_form(w[:degree * 2 + 2 + CHECK], degree)
+            if form:
+                break
+        assert form, f"W_{j} of p = {p} is not P·E + Q·K"
+        P, Q = form
+        while len(P) > 1 and P[-1] == 0 and Q[-1] == 0:
+            P, Q = P[:-1], Q[:-1]
+        # T = Q/(1 − m): synthetic division, exact (Q(1) = 0 since W_j is finite on the limb).
+        assert sum(Q) == 0, f"Q of W_{j}, p = {p}, does not vanish at m = 1"
+        T, carry = [], F(0)
+        for q in reversed(Q[1:]):  # Q = (1 − m)·T: q_i = t_i − t_(i−1)
+            carry = carry - q if not T else T[-1] - q
+            T.append(carry)
+        T = list(reversed(T)) if T else [F(0)]
+        check = [(T[i] if i < len(T) else 0) - (T[i - 1] if 0 < i <= len(T) else 0) for i in range(len(Q))]
+        assert check == Q, f"T of W_{j}, p = {p}"
+        out.append(("EK", P, T))
+    return out
+
+
+def main():
+    table, flat = [], []
+
+    def put(values):
+        at = len(flat)
+        flat.extend(values)
+        return at, len(values)
+
+    for p in range(MOST_POWER + 1):
+        row = []
+        for entry in polynomials(p):
+            if entry[0] == "R":
+                row.append((*put(entry[1]), 0, 0))
+            else:
+                row.append((*put(entry[1]), *put(entry[2])))
+        table.append(row)
+    most = max(max(e[1], e[3]) for row in table for e in row)
+    lines = [
+        "// Generated by scripts/small_source_series.py; do not edit.",
+        "// The small-source series of a law of integer powers (models/small_source.hpp):",
+        "//   J_p(l) = Σ_j kA[j] ρ^(2j−1) W_j^(p)(m),   m = l² ≤ 1,",
+        "//   W_j^(p) = π²·R(m) for odd p,   P(m)·E(m) + T(m)·(1 − m)·K(m) for even p,",
+        "// each polynomial's coefficients in kCoefficients from the constant term up, at the offset and",
+        "// length kPolynomials[p][j] gives (R in the first pair; the second pair empty for odd p). Each",
+        "// coefficient is the nearest double to the exact rational (times π² for odd p).",
+        "#pragma once",
+        "",
+        "#include <cstddef>",
+        "#include <cstdint>",
+        "",
+        "namespace velmora::small_source_series {",
+        "",
+        f"inline constexpr int kMostPower = {MOST_POWER};",
+        f"inline constexpr std::size_t kTerms = {TERMS};",
+        f"inline constexpr std::size_t kMostLength = {most};",
+        "",
+        "// a_j, j = 0..kTerms + 3, of A(s) = Σ_j a_j s^(2j−1) (exact: dyadic rationals); the last four",
+        "// bound the omitted terms.",
+        "inline constexpr double kA[] = {" + ", ".join(repr(float(a(j))) for j in range(TERMS + 4)) + "};",
+        "",
+        "struct Polynomials {",
+        "    std::uint16_t first_at, first_length, second_at, second_length;",
+        "};",
+        "",
+        f"inline constexpr Polynomials kPolynomials[{MOST_POWER + 1}][{TERMS}] = {{",
+    ]
+    for p, row in enumerate(table):
+        lines.append(f"    {{  // p = {p}")
+        for j, e in enumerate(row):
+            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
+        lines.append("    },")
+    lines.append("};")
+    lines.append("")
+    lines.append("inline constexpr double kCoefficients[] = {")
+    for i in range(0, len(flat), 4):
+        lines.append("    " + " ".join(f"{float(c)!r}," for c in flat[i:i + 4]))
+    lines += ["};", "", "}  // namespace velmora::small_source_series", ""]
+    OUT.write_text("\n".join(lines))
+    print(f"wrote {OUT}: {len(flat)} coefficients, longest polynomial {most}")
+
+
+if __name__ == "__main__":
+    main()
