@@ -21,7 +21,22 @@ are then found from the series by exact linear algebra over the rationals, and t
 that they reproduce the next coefficients too (so the form holds to the order checked). Q vanishes
 at m = 1, where K diverges: the header holds T = Q/(1 − m), and W_j = P·E + T·(1 − m)K.
 
-Exact rational arithmetic throughout (no SymPy needed); each coefficient is rounded once to the
+Outside the source (m > 1) the kernel's ring average is l^(2j−1)·₂F₁(½ − j, ½ − j; 1; r²/l²), so
+    W_j(l) = π l^(2j−1) Σ_n ((½ − j)_n/n!)² B(n + 1, p/2 + 1) z^n,   z = 1/m,
+the far-field expansion, which converges too slowly near the limb to be summed there. Its closed
+form, found the same way from these coefficients, is z^−s·(P(z)E(z) + Q(z)K(z)) with E and K at the
+parameter z for even p, and π·z^−s·(P(z)·arcsin(√z)/√z + Q(z)·√(1 − z)) for odd p (p = 1, j = 0 is
+the hemisphere's potential (π/2)((2 − m)·arcsin(1/l) + √(m − 1))), P and Q of degree k = j + s at
+most. Times l^(2j−1) = l^(2k−1)·z^s these are 1/l times polynomials of degree k in m: the header
+holds P̃(m) = m^k·P(1/m) and, for even p, T̃ = Q̃/(m − 1) with Q̃ = m^k·Q(1/m) (Q vanishes at z = 1,
+where K diverges), so that
+    W_j = (P̃(m)·E(z) + T̃(m)·m(1 − z)K(z))/l   (even p),
+    W_j = π(P̃(m)·l·arcsin(1/l) + Q̃(m)·√(1 − z))/l   (odd p).
+The poles z^−s cancel as l grows: at l = 3 the leading term of p = 2 loses 360 of its precision
+and p = 4 would lose 3450, so the outside forms are tabulated for p ≤ MOST_OUTSIDE_POWER only.
+
+Exact rational arithmetic throughout (no SymPy needed; tests/test_reference_data.py checks the
+header is this script's output and the forms against mpmath); each coefficient is rounded once to the
 nearest double (π² from its decimal expansion to 40 digits). Takes a few seconds.
 Run from the repository root: python scripts/small_source_series.py
 """
@@ -29,10 +44,12 @@ import pathlib
 from fractions import Fraction as F
 from math import factorial
 
-MOST_POWER = 8  # the powers p = 0..8
+MOST_POWER = 8  # the powers p = 0..8 inside the source
+MOST_OUTSIDE_POWER = 3  # and p = 0..3 outside it
 TERMS = 11  # j = 0..10
 CHECK = 24  # Taylor coefficients checked beyond those the fit used
-PI2 = F("9.869604401089358618834490999876151135313699407240790626413349376")  # π² to 63 digits
+PI = F("3.14159265358979323846264338327950288419716939937510582097494459")  # π to 63 digits
+PI2 = PI * PI
 OUT = pathlib.Path(__file__).resolve().parent.parent / "src/models/small_source_series.hpp"
 
 
@@ -155,7 +172,92 @@ def polynomials(p):
     return out
 
 
-def main():
+def outside_taylor(p, j, count):
+    """Taylor coefficients in z of W_j/(π l^(2j−1)) outside the source."""
+    out, c = [], F(1)
+    for n in range(count):
+        if n:
+            c = c * (F(1, 2) - j + n - 1) / n
+        b = F(factorial(n))
+        for i in range(1, n + 2):
+            b /= F(p, 2) + i
+        out.append(c * c * b)
+    return out
+
+
+def outside_basis(p, count):
+    """Taylor coefficients of the two functions of z the form combines: E/π and K/π for even p,
+    arcsin(√z)/√z and √(1 − z) for odd p."""
+    if p % 2 == 0:
+        return [f(n) / (1 - 2 * n) / 2 for n in range(count)], [f(n) / 2 for n in range(count)]
+    first, second = [], []
+    for n in range(count):
+        h = F(1)
+        for i in range(n):
+            h *= F(2 * i + 1, 2) / (i + 1)
+        first.append(h / (2 * n + 1))
+        g = F(1)
+        for i in range(n):
+            g *= (F(1, 2) - i) / (i + 1)
+        second.append(g * (-1) ** n)
+    return first, second
+
+
+def fit_outside(v, first, second, degree, s):
+    """P and Q of degree ≤ `degree` with P·first + Q·second = z^s·v, or None."""
+    count = len(v)
+    target = [F(0)] * s + v[:count - s]
+
+    def row(n):
+        return [first[n - d] if n >= d else F(0) for d in range(degree + 1)] + [
+            second[n - d] if n >= d else F(0) for d in range(degree + 1)]
+
+    unknowns = 2 * (degree + 1)
+    try:
+        x = solve([row(n) for n in range(unknowns)], target[:unknowns])
+    except StopIteration:
+        return None
+    if any(sum(c * v for c, v in zip(row(n), x)) != target[n] for n in range(unknowns, count)):
+        return None
+    return x[:degree + 1], x[degree + 1:]
+
+
+def outside_polynomials(p):
+    """For j = 0..TERMS − 1, the polynomials in m of the outside form: (P̃, T̃) for even p, (πP̃, πQ̃) for
+    odd p, lowest power first."""
+    out = []
+    count = 2 * (TERMS + 8) + CHECK
+    first, second = outside_basis(p, count)
+    for j in range(TERMS):
+        v = outside_taylor(p, j, count)
+        form = None
+        for s in range(0, 8):
+            k = j + s
+            form = fit_outside(v, first, second, k, s)
+            if form:
+                break
+        assert form, f"W_{j} of p = {p} outside the source has no closed form of the kind sought"
+        P, Q = form
+        # m^k·P(1/m): the coefficients reversed.
+        P_m, Q_m = list(reversed(P)), list(reversed(Q))
+        if p % 2:
+            out.append(([PI * c for c in P_m], [PI * c for c in Q_m]))
+            continue
+        # T̃ = Q̃/(m − 1): synthetic division, exact since Q̃(1) = Q(1) = 0.
+        assert sum(Q_m) == 0, f"Q of W_{j}, p = {p}, outside does not vanish at the limb"
+        T, carry = [], F(0)
+        for q in reversed(Q_m[1:]):  # Q̃ = (m − 1)·T̃, from the top: t_(i−1) = q_i + t_i
+            carry = q + carry
+            T.append(carry)
+        T = list(reversed(T))
+        check = [(T[i - 1] if 0 < i <= len(T) else 0) - (T[i] if i < len(T) else 0) for i in range(len(Q_m))]
+        assert check == Q_m, f"T of W_{j}, p = {p}, outside"
+        out.append((P_m, T))
+    return out
+
+
+def render():
+    """The header's text."""
     table, flat = [], []
 
     def put(values):
@@ -171,10 +273,13 @@ def main():
             else:
                 row.append((*put(entry[1]), *put(entry[2])))
         table.append(row)
-    most = max(max(e[1], e[3]) for row in table for e in row)
+    outside = []
+    for p in range(MOST_OUTSIDE_POWER + 1):
+        outside.append([(*put(first), *put(second)) for first, second in outside_polynomials(p)])
+    most = max(max(e[1], e[3]) for rows in (table, outside) for row in rows for e in row)
     lines = [
         "// Generated by scripts/small_source_series.py; do not edit.",
-        "// The small-source series of a law of integer powers (models/small_source.hpp):",
+        "// The small-source series of a law of integer powers (models/small_source.hpp); inside the source",
         "//   J_p(l) = Σ_j kA[j] ρ^(2j−1) W_j^(p)(m),   m = l² ≤ 1,",
         "//   W_j^(p) = π²·R(m) for odd p,   P(m)·E(m) + T(m)·(1 − m)·K(m) for even p,",
         "// each polynomial's coefficients in kCoefficients from the constant term up, at the offset and",
@@ -207,13 +312,31 @@ def main():
             lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
         lines.append("    },")
     lines.append("};")
+    lines += [
+        "",
+        "// Outside the source (m = l² > 1, z = 1/m), for p = 0..kMostOutsidePower:",
+        "//   l·W_j^(p) = P̃(m)·E(z) + T̃(m)·m(1 − z)K(z) for even p,",
+        "//   l·W_j^(p) = P̃(m)·l·arcsin(1/l) + Q̃(m)·√(1 − z) for odd p (π in the coefficients).",
+        f"inline constexpr int kMostOutsidePower = {MOST_OUTSIDE_POWER};",
+        f"inline constexpr Polynomials kOutside[{MOST_OUTSIDE_POWER + 1}][{TERMS}] = {{",
+    ]
+    for p, row in enumerate(outside):
+        lines.append(f"    {{  // p = {p}")
+        for j, e in enumerate(row):
+            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
+        lines.append("    },")
+    lines.append("};")
     lines.append("")
     lines.append("inline constexpr double kCoefficients[] = {")
     for i in range(0, len(flat), 4):
         lines.append("    " + " ".join(f"{float(c)!r}," for c in flat[i:i + 4]))
     lines += ["};", "", "}  // namespace velmora::small_source_series", ""]
-    OUT.write_text("\n".join(lines))
-    print(f"wrote {OUT}: {len(flat)} coefficients, longest polynomial {most}")
+    return "\n".join(lines)
+
+
+def main():
+    OUT.write_text(render())
+    print(f"wrote {OUT}")
 
 
 if __name__ == "__main__":

@@ -355,3 +355,33 @@ def test_paired_complete_rf_rj_equals_separate_calls():
         if _bits(got) != _bits(want):
             bad.append((c, p, got, want))
     assert not bad, bad
+
+
+COMPLEMENT_X = [0.0, 1.0, 2**-1074, 1e-300, 1e-16, 2**-52, 1e-12, 0.5, 1 - 2**-53, 2.0, 1e300, -1e-300, -1.0, math.nan]
+COMPLEMENT_X += list(loguniform(RNG, 1e-300, 1.0, 200))
+
+
+def test_ellipke_complement_against_mpmath():
+    # K and E at m = 1 − x from x itself, which keeps every digit of x where 1 − x would round
+    # (x = 1e-300 is m = 1 to the double): against mpmath at 1 − x formed exactly; x < 0 (m > 1)
+    # fails with ellipe's message, x > 1 is a negative parameter and x = 0 gives K = inf, E = 1.
+    bad = []
+    for x in COMPLEMENT_X:
+        got = _outcome("ellipke_complement", x)
+        if x < 0:
+            ok = got == _outcome("ellipe", 2.0)
+        elif math.isnan(x):
+            ok = all(math.isnan(v) for v in got)
+        elif x == 0:
+            ok = got == (math.inf, 1.0)
+        else:
+            with mp.workdps(40 + max(0, int(-math.log10(x)))):  # 1 − x exact in mpmath
+                m = 1 - mp.mpf(x)
+                want = (mp.ellipk(m), mp.ellipe(m))
+            ok = rel_err(got[0], want[0]) <= 4 * EPS and rel_err(got[1], want[1]) <= 4 * EPS
+        if not ok:
+            bad.append((x, got))
+        # Where 1 − x is exact the pair is ellipke's, bit for bit.
+        if 0 < x <= 1 and 1 - (1 - x) == x and _bits(got) != _bits(_outcome("ellipke", 1 - x)):
+            bad.append((x, got, "differs from ellipke(1 - x)"))
+    assert not bad, bad

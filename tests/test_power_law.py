@@ -7,6 +7,7 @@ magnification is then exactly Σ w_j J_p_j / Σ w_j·2π/(p_j + 2), the weights 
 function is given. `l` is in source radii, rho = rstar/re.
 """
 import math
+import random
 from collections import defaultdict
 
 import pytest
@@ -143,11 +144,64 @@ def test_profile_negative_somewhere_is_computed_as_given():
     assert min(got for *_, got in errors) < 1.0
 
 
-def test_vector_is_element_wise():
-    ls = [0.5, 0.0, 1e-4, 0.4, 1.0, 3.0, 1e5, 0.5]
-    powers, weights = LAWS["square-root (0.25, 0.45)"]
+@pytest.mark.parametrize("name", ["square-root (0.25, 0.45)", "quadratic (0.4, 0.25)"])
+def test_vector_is_element_wise(name):
+    # The quadratic law's small-source series is made once per call, at its first position near the
+    # source: a value must not depend on the positions around it.
+    ls = [0.5, 0.0, 1e-4, 0.4, 1.0, 3.0, 1e5, 0.5, 2.0, 1 + 1e-12]
+    powers, weights = LAWS[name]
     got = LAW(ls, 1.0, 0.05, powers, weights)
     assert got == [LAW([l], 1.0, 0.05, powers, weights)[0] for l in ls] and LAW([], 1.0, 0.05, powers, weights) == []
+    assert got[::-1] == LAW(ls[::-1], 1.0, 0.05, powers, weights)
+
+
+# The closed-form series of a law of integer powers near a small source: inside the source up to
+# rho ~ 0.17, outside it (powers up to 3) to the far field's l = 3 or as far as its terms reach.
+# Route 5 of the kernel extension is the same function with the radius integral there instead, an
+# independent method (Gauss rules over ring magnifications against polynomials and elliptic integrals).
+INTEGRAL_ROUTE = 5
+INTEGER_LAWS = {
+    **{name: LAWS[name] for name in LAWS if all(float(p).is_integer() for p in LAWS[name][0])},
+    "powers 0..8": (list(range(9)), [0.2, 0.1, 0.3, 0.05, 0.1, 0.05, 0.1, 0.05, 0.05]),
+    "negative near the limb": ([0.0, 2.0], [-1.0, 8.0]),
+}
+
+
+def test_series_serves_where_the_references_are():
+    # The stored references at rho <= 0.05 and l <= 3 fall to the series (test_laws_against_mpmath
+    # checks it there), with its exterior forms out to l = 3; not at rho = 0.5, nor for a law with
+    # a power that is not an integer from 0 to 8.
+    kern = load()
+    quadratic = LAWS["quadratic (0.4, 0.25)"]
+    for rho in (1e-6, 1e-5, 1e-3, 0.05):
+        inside, outside, reach = kern.small_source_terms(rho, *quadratic)
+        assert inside >= 1 and outside >= 1 and reach == 3.0, rho
+    assert kern.small_source_terms(0.05, [8.0], [1.0])[1:] == (0, 1.0)  # no exterior form for p = 8
+    assert kern.small_source_terms(0.5, *quadratic) is None
+    for powers in ([0.0, 0.5], [0.0, 9.0], [0.0, 1.0 + 2**-50]):
+        assert kern.small_source_terms(0.05, powers, [0.5, 0.5]) is None, powers
+
+
+@pytest.mark.parametrize("name", list(INTEGER_LAWS))
+def test_series_against_the_radius_integral(name):
+    # A seeded sample: rho log-uniform from 1e-6 to 0.17, l uniform over [0, 3], with the centre, the
+    # limb and 1e-12 either side of it, and the exterior forms' reach and just beyond it.
+    kern = load()
+    powers, weights = INTEGER_LAWS[name]
+    rng = random.Random(2026)
+    bad, served = [], 0
+    for _ in range(12):
+        rho = 10 ** rng.uniform(-6, math.log10(0.17))
+        terms = kern.small_source_terms(rho, powers, weights)
+        reach = terms[2] if terms else 1.0
+        ls = [0.0, 1 - 1e-12, 1.0, 1 + 1e-12, reach, reach * (1 + 1e-12)] + [3 * rng.random() for _ in range(20)]
+        series = kern.integrated_with_rule(POWER_LAW_ROUTE, ls, 1.0, rho, powers, weights, None, None)
+        integral = kern.integrated_with_rule(INTEGRAL_ROUTE, ls, 1.0, rho, powers, weights, None, None)
+        served += terms is not None
+        bad += [f"rho={rho:.3g} l={l!r}: {a!r} vs {b!r} ({abs(a / b - 1):.1e})"
+                for l, a, b in zip(ls, series, integral) if not abs(a - b) <= 1e-13 * abs(b)]
+    assert served >= 10
+    assert_all_ok(bad)
 
 
 PEAKED = load_data("peaked_powers.json")[2]

@@ -95,3 +95,54 @@ def test_centroid_reference_is_the_disk_integral(l, rho):
     # integral of their definition over the disk, at 15 digits.
     from _references import disk_centroid_shift_2d, disk_centroid_shift_mp
     assert rel_err(disk_centroid_shift_mp(l, rho, dps=30), disk_centroid_shift_2d(l, rho, dps=15), dps=15) <= 1e-13
+
+
+def _small_source_script():
+    import importlib.util
+    import pathlib
+    path = pathlib.Path(__file__).resolve().parents[1] / "scripts" / "small_source_series.py"
+    spec = importlib.util.spec_from_file_location("small_source_series", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module, path.parents[1] / "src" / "models" / "small_source_series.hpp"
+
+
+def test_small_source_header_is_its_script_output():
+    script, header = _small_source_script()
+    assert script.render() == header.read_text(), "src/models/small_source_series.hpp: run scripts/small_source_series.py"
+
+
+@pytest.mark.parametrize("p,j,l", [(0, 0, 0.3), (1, 3, 0.0), (2, 10, 0.7), (8, 5, 1.0), (3, 0, 0.95), (7, 2, 0.5),
+                                   (0, 4, 1.5), (1, 10, 2.5), (2, 1, 1.0000001), (3, 6, 3.0), (2, 0, 3.0)])
+def test_small_source_forms_are_the_disk_integrals(p, j, l):
+    # The script's exact forms of W_j(l) = ∫∫ μ^p |r − l|^(2j−1) d²r (inside the source for l ≤ 1,
+    # outside it beyond) against the radius integral of the kernel's ring average in mpmath,
+    # max(r, l)^(2j−1)·₂F₁(½ − j, ½ − j; 1; (min/max)²), split at r = l (a log singularity for j = 0).
+    script, _ = _small_source_script()
+    q = lambda c: mp.mpf(c.numerator) / c.denominator
+    poly = lambda cs, m: sum(q(c) * m**i for i, c in enumerate(cs))
+    with mp.workdps(30):
+        lm = mp.mpf(l)
+        m = lm * lm
+        if l <= 1:
+            form = script.polynomials(p)[j]
+            if form[0] == "R":
+                got = poly(form[1], m)
+            else:
+                got = poly(form[1], m) * mp.ellipe(m) + (poly(form[2], m) * (1 - m) * mp.ellipk(m) if l < 1 else 0)
+        else:
+            first, second = script.outside_polynomials(p)[j]
+            z = 1 / m
+            if p % 2 == 0:
+                got = (poly(first, m) * mp.ellipe(z) + poly(second, m) * m * (1 - z) * mp.ellipk(z)) / lm
+            else:
+                got = (poly(first, m) * lm * mp.asin(1 / lm) + poly(second, m) * mp.sqrt(1 - z)) / lm
+        a = mp.mpf(j) - mp.mpf(1) / 2
+
+        def ring(r):
+            big, small = max(r, lm), min(r, lm)
+            return big ** (2 * a) * mp.hyp2f1(-a, -a, 1, (small / big) ** 2)
+
+        points = [0, lm, 1] if 0 < l < 1 else [0, 1]
+        want = 2 * mp.pi * mp.quad(lambda r: r * (1 - r * r) ** (mp.mpf(p) / 2) * ring(r), points)
+    assert rel_err(got, want, dps=30) <= 1e-15, (got, want)

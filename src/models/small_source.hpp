@@ -12,11 +12,19 @@
 // disk's potential 4E). scripts/small_source_series.py derives the polynomials in exact arithmetic
 // into models/small_source_series.hpp; the derivation is in its docstring.
 //
+// Outside the source (m > 1) the same series holds with the exterior forms of W_j^(p), which the
+// script derives for p ≤ 3 (the ring average of the kernel is then l^(2j−1) times a series in
+// z = 1/m, whose closed form is E(z), K(z) for even p and arcsin(1/l), √(1 − z) for odd p over
+// polynomials in m).
+//
 // The law's magnification is then Σ_p w_p J_p / N: per lens position one pair of complete elliptic
-// integrals and three polynomials, whose coefficients a call combines once for its ρ and law. With
-// |r − l| ≤ 2 and A(s) ≥ 1/s, the j-th term is at most |a_j|(2ρ)^(2j)·B of the magnification,
-// B = Σ_p |w_p|·2π/(p + 2)/N (1 for a law with no negative weight); the series is taken where the
-// first omitted terms are below kTolerance, which with the tabulated terms reaches ρ ≈ 0.2.
+// integrals (or an arcsine and a square root) and a few polynomials, whose coefficients a call
+// combines once for its ρ and law. With |r − l| ≤ 1 + l and A(s) ≥ 1/s, the j-th term is at most
+// |a_j|(ρ(1 + l))^(2j)·B of the magnification, B = Σ_p |w_p|·2π/(p + 2)/N (1 for a law with no
+// negative weight); the series is taken where the omitted terms are below kTolerance: inside the
+// source up to ρ ≈ 0.17, and outside it up to l = ρ_t/ρ − 1 (ρ_t the same reach, about 0.35) or the
+// far field's l = 3, whichever comes first. Beyond l = 3 the exterior forms' poles in z cancel
+// (p = 2 loses 360 times ε at l = 3), and the far-field series serves there anyway.
 #pragma once
 
 #include <array>
@@ -32,23 +40,41 @@ class SmallSourceSeries {
 public:
     // Relative size of the omitted terms (below the doubles' resolution of the sum, 2^-53 ≈ 1.1e-16).
     static constexpr double kTolerance = 1e-17;
+    // The farthest lens the exterior forms serve, in source radii (their poles' cancellation).
+    static constexpr double kFarthest = 3.0;
 
     // The series of the law at ρ, or nothing: a power is not an integer from 0 to
-    // small_source_series::kMostPower, or ρ is too large for the tabulated terms.
-    static std::optional<SmallSourceSeries> make(const PowerLaw& law, double rho);
+    // small_source_series::kMostPower, or ρ is too large for the tabulated terms inside the source.
+    // `far_from` is where the law's far-field series takes over; the exterior forms stop there.
+    static std::optional<SmallSourceSeries> make(const PowerLaw& law, double rho, double far_from);
 
-    // The magnification with the lens at l source radii from the centre, 0 ≤ l ≤ 1 (unfloored).
+    // Whether value(l) serves at l: 0 ≤ l ≤ 1, or 1 < l ≤ reach() for a law with the exterior forms.
+    bool serves(double l) const { return l >= 0.0 && l <= reach_; }
+    double reach() const { return reach_; }
+
+    // The magnification with the lens at l source radii from the centre, where serves(l) (unfloored).
     double value(double l) const;
 
-    // The number of terms j taken (for the tests).
-    std::size_t terms() const { return terms_; }
+    // The number of terms j taken inside and outside the source (0: no exterior forms), for the tests.
+    std::size_t terms() const { return inside_.terms; }
+    std::size_t outside_terms() const { return outside_.terms; }
 
 private:
     using Coefficients = std::array<double, small_source_series::kMostLength>;
-    // Each polynomial's coefficients from the constant term up, already multiplied by w_p a_j
-    // ρ^(2j−1)/N and summed over the powers and terms: the factor of E, of (1 − m)K, and the rest.
-    Coefficients e_{}, k_{}, r_{};
-    std::size_t e_length_ = 0, k_length_ = 0, r_length_ = 0, terms_ = 0;
+    // One region's polynomials in m, their coefficients from the constant term up, already
+    // multiplied by w_p a_j ρ^(2j−1)/N and summed over the powers and terms: the factors of the two
+    // functions of even powers (E and (1 − m)K inside, E(z) and m(1 − z)K(z) outside) and of the two
+    // of odd powers (1 and nothing inside, l·arcsin(1/l) and √(1 − z) outside).
+    struct Region {
+        Coefficients even_first{}, even_second{}, odd_first{}, odd_second{};
+        std::size_t even_first_length = 0, even_second_length = 0, odd_first_length = 0, odd_second_length = 0;
+        std::size_t terms = 0;
+    };
+    double inside_value(double l) const;
+    double outside_value(double l) const;
+
+    Region inside_, outside_;
+    double reach_ = 1.0;
 };
 
 }  // namespace velmora

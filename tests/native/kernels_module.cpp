@@ -355,8 +355,8 @@ PyObject* route_result(const CalcResult<std::vector<double>>& r) {
     return out;
 }
 
-// small_source_terms(rho, powers, weights): the number of series terms the law takes inside a
-// source of radius rho, or None where the series does not serve (or the law is invalid).
+// small_source_terms(rho, powers, weights): (terms inside, terms outside, reach) of the law's
+// small-source series at rho, or None where it does not serve (or the law is invalid).
 PyObject* py_small_source_terms(PyObject*, PyObject* args) {
     double rho;
     PyObject *powers_obj, *weights_obj;
@@ -365,9 +365,10 @@ PyObject* py_small_source_terms(PyObject*, PyObject* args) {
     if (!to_vector(powers_obj, powers) || !to_vector(weights_obj, weights)) return nullptr;
     const CalcResult<velmora::PowerLaw> law = velmora::PowerLaw::make(powers, weights);
     if (!law) Py_RETURN_NONE;
-    const std::optional<velmora::SmallSourceSeries> series = velmora::SmallSourceSeries::make(*law, rho);
+    const std::optional<velmora::SmallSourceSeries> series = velmora::SmallSourceSeries::make(*law, rho, law->far_from());
     if (!series) Py_RETURN_NONE;
-    return PyLong_FromSize_t(series->terms());
+    return Py_BuildValue("(nnd)", static_cast<Py_ssize_t>(series->terms()),
+                         static_cast<Py_ssize_t>(series->outside_terms()), series->reach());
 }
 
 namespace testing = velmora::integrated::testing;

@@ -212,15 +212,16 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
     std::vector<double> out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
-    // The lens inside a small source, for a law of integer powers: the closed-form series
-    // (models/small_source.hpp), made at the first position that takes it.
+    // The lens in or near a small source, for a law of integer powers: the closed-form series
+    // (models/small_source.hpp), made at the first position it could take.
     bool series_tried = series == SmallSource::never;
     std::optional<SmallSourceSeries> small;
     for (const double li : l) {
         const bool far = li >= law.far_from();
-        const bool inside = li >= 0.0 && li <= 1.0;
-        if (inside && !series_tried) small = SmallSourceSeries::make(law, rho), series_tried = true;
-        const bool closed = inside && small.has_value();
+        if (!series_tried && li >= 0.0 && li <= SmallSourceSeries::kFarthest) {
+            small = SmallSourceSeries::make(law, rho, law.far_from()), series_tried = true;
+        }
+        const bool closed = !far && small.has_value() && small->serves(li);
         if (interrupt::poll(far || closed ? 1 : work)) return interrupt::stopped();
         if (far) {
             far_at.push_back(out.size());
