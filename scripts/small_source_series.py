@@ -48,6 +48,7 @@ MOST_POWER = 8  # the powers p = 0..8 inside the source
 MOST_OUTSIDE_POWER = 3  # and p = 0..3 outside it
 TERMS = 11  # j = 0..10
 CHECK = 24  # Taylor coefficients checked beyond those the fit used
+KE_BELOW, KE_TERMS = 0.1, 17  # (K − E)/m by its Taylor series below m = 0.1: 0.1^16/17 < 1e-17
 PI = F("3.14159265358979323846264338327950288419716939937510582097494459")  # π to 63 digits
 PI2 = PI * PI
 OUT = pathlib.Path(__file__).resolve().parent.parent / "src/models/small_source_series.hpp"
@@ -299,6 +300,13 @@ def render():
         "// a_j, j = 0..kTerms + 3, of A(s) = Σ_j a_j s^(2j−1) (exact: dyadic rationals); the last four",
         "// bound the omitted terms.",
         "inline constexpr double kA[] = {" + ", ".join(repr(float(a(j))) for j in range(TERMS + 4)) + "};",
+        "",
+        "// (K(m) − E(m))/m = Σ_n kKMinusE[n]·m^n for small m (the derivatives' form, where K − E cancels),",
+        f"// {KE_TERMS} terms: (π/2)·f_(n+1)·(2n + 2)/(2n + 1), f_n = ((½)_n/n!)² (each term below 1e-17 of the",
+        "// sum for m ≤ kKMinusEBelow).",
+        f"inline constexpr double kKMinusEBelow = {KE_BELOW!r};",
+        "inline constexpr double kKMinusE[] = {" + ", ".join(
+            repr(float(PI / 2 * f(n + 1) * F(2 * n + 2, 2 * n + 1))) for n in range(KE_TERMS)) + "};",
         "",
         "struct Polynomials {",
         "    std::uint16_t first_at, first_length, second_at, second_length;",

@@ -52,6 +52,30 @@ double horner(const std::array<double, kMostLength>& c, std::size_t length, doub
     return acc;
 }
 
+// A polynomial and its derivative at m.
+struct WithSlope {
+    double value, slope;
+};
+WithSlope horner_with_slope(const std::array<double, kMostLength>& c, std::size_t length, double m) {
+    double acc = 0.0, slope = 0.0;
+    for (std::size_t i = length; i-- > 0;) {
+        slope = slope * m + acc;
+        acc = acc * m + c[i];
+    }
+    return {acc, slope};
+}
+
+// (K − E)/m: its Taylor series for small m, where K and E agree to within m·π/4; the difference
+// itself beyond.
+double k_minus_e_over_m(double m, double k, double e) {
+    if (m > small_source_series::kKMinusEBelow) return (k - e) / m;
+    double acc = 0.0;
+    for (std::size_t n = sizeof(small_source_series::kKMinusE) / sizeof(double); n-- > 0;) {
+        acc = acc * m + small_source_series::kKMinusE[n];
+    }
+    return acc;
+}
+
 }  // namespace
 
 std::optional<SmallSourceSeries> SmallSourceSeries::make(const PowerLaw& law, double rho, double far_from) {
@@ -74,10 +98,12 @@ std::optional<SmallSourceSeries> SmallSourceSeries::make(const PowerLaw& law, do
 
     // Σ_p w_p a_j ρ^(2j−1)/N times each tabulated polynomial, over the first `terms` terms from the
     // smallest up; odd powers into the odd pair, even ones into the even pair.
-    const auto combine = [&](Region& region, std::size_t terms, const Table* table, std::size_t powers) {
+    // `slope`: the weights of ∂/∂ρ at fixed l, (2j − 1)a_j ρ^(2j−2), instead of a_j ρ^(2j−1).
+    const auto combine = [&](Region& region, std::size_t terms, const Table* table, std::size_t powers, bool slope) {
         region.terms = terms;
         for (std::size_t j = terms; j-- > 0;) {
-            const double rho_power = std::pow(rho, 2.0 * static_cast<double>(j) - 1.0);
+            const double power = 2.0 * static_cast<double>(j) - 1.0;
+            const double rho_power = slope ? power * std::pow(rho, power - 1.0) : std::pow(rho, power);
             for (std::size_t p = 0; p < powers; ++p) {
                 if (w[p] == 0.0) continue;
                 const double factor = w[p] * kA[j] * rho_power / norm;
@@ -94,55 +120,120 @@ std::optional<SmallSourceSeries> SmallSourceSeries::make(const PowerLaw& law, do
         }
     };
     SmallSourceSeries series;
-    combine(series.inside_, terms_for(2.0 * rho, scale), small_source_series::kPolynomials, kPowers);
+    const std::size_t inside_terms = terms_for(2.0 * rho, scale);
+    combine(series.inside_, inside_terms, small_source_series::kPolynomials, kPowers, false);
+    combine(series.inside_rho_, inside_terms, small_source_series::kPolynomials, kPowers, true);
     // Outside, for laws of powers up to kMostOutsidePower, as far as the terms reach.
     const bool low_powers = std::all_of(w.begin() + kMostOutsidePower + 1, w.end(), [](double v) { return v == 0.0; });
     const double reach = std::min({kFarthest, far_from, lo / rho - 1.0});
     if (low_powers && reach > 1.0) {
-        combine(series.outside_, terms_for(rho * (1.0 + reach), scale), small_source_series::kOutside,
-                static_cast<std::size_t>(kMostOutsidePower) + 1);
+        const std::size_t outside_terms = terms_for(rho * (1.0 + reach), scale);
+        const std::size_t powers = static_cast<std::size_t>(kMostOutsidePower) + 1;
+        combine(series.outside_, outside_terms, small_source_series::kOutside, powers, false);
+        combine(series.outside_rho_, outside_terms, small_source_series::kOutside, powers, true);
         series.reach_ = reach;
     }
     return series;
 }
 
-double SmallSourceSeries::value(double l) const { return l <= 1.0 ? inside_value(l) : outside_value(l); }
+// The functions of l the forms combine, computed once per position for the value and its slopes.
+struct SmallSourceSeries::Functions {
+    double m, x;      // l², and 1 − m inside the source or 1 − z = 1 − 1/m outside it
+    double k, e;      // K and E at m inside, at z outside (NaN when no even power needs them)
+    double xk;        // (1 − m)K inside, m(1 − z)K(z) outside: 0 on the limb
+    double s, root;   // outside, for odd powers: l·arcsin(1/l) and √(1 − z)
+};
 
-double SmallSourceSeries::inside_value(double l) const {
-    const Region& in = inside_;
-    const double m = l * l;
-    // 1 − m from the factors: near the limb m rounds, and (1 − m)K is what multiplies T.
-    const double x = (1.0 - l) * (1.0 + l);
-    double sum = horner(in.odd_first, in.odd_first_length, m);
-    if (in.even_first_length > 0) {
-        const CalcResult<CompleteKE> ke = ellipke_complement(x);
-        const double xk = x > 0.0 ? x * ke->k : 0.0;  // (1 − m)K → 0 on the limb
-        sum += ke->e * horner(in.even_first, in.even_first_length, m) +
-               xk * horner(in.even_second, in.even_second_length, m);
+SmallSourceSeries::Functions SmallSourceSeries::functions(double l) const {
+    Functions f{};
+    f.m = l * l;
+    const bool inside = l <= 1.0;
+    const Region& region = inside ? inside_ : outside_;
+    // 1 − m from the factors: near the limb m rounds, and (1 − m)K is what multiplies T; outside,
+    // 1 − z = (l − 1)(l + 1)/m likewise.
+    f.x = inside ? (1.0 - l) * (1.0 + l) : ((l - 1.0) * (l + 1.0)) / f.m;
+    f.k = f.e = f.xk = f.s = f.root = NAN;
+    if (region.even_first_length > 0) {
+        const CalcResult<CompleteKE> ke = ellipke_complement(f.x);
+        f.k = ke->k, f.e = ke->e;
+        f.xk = f.x > 0.0 ? (inside ? f.x * f.k : f.m * (f.x * f.k)) : 0.0;
     }
-    return sum;
-}
-
-double SmallSourceSeries::outside_value(double l) const {
-    const Region& out = outside_;
-    const double m = l * l;
-    // 1 − z = (l − 1)(l + 1)/m, without the cancellation of 1 − z next to the limb.
-    const double x = ((l - 1.0) * (l + 1.0)) / m;
-    double sum = 0.0;
-    if (out.even_first_length > 0) {
-        const CalcResult<CompleteKE> ke = ellipke_complement(x);
-        const double xk = x > 0.0 ? m * (x * ke->k) : 0.0;  // m(1 − z)K(z) → 0 on the limb
-        sum += ke->e * horner(out.even_first, out.even_first_length, m) +
-               xk * horner(out.even_second, out.even_second_length, m);
-    }
-    if (out.odd_first_length > 0) {
+    if (!inside && region.odd_first_length > 0) {
         // arcsin(1/l) as atan2(1, √(l² − 1)): arcsin itself would magnify the rounding of 1/l next to
         // the limb, where its slope is infinite.
         const double root = std::sqrt((l - 1.0) * (l + 1.0));
-        sum += (l * std::atan2(1.0, root)) * horner(out.odd_first, out.odd_first_length, m) +
-               (root / l) * horner(out.odd_second, out.odd_second_length, m);
+        f.s = l * std::atan2(1.0, root);
+        f.root = root / l;
     }
-    return sum / l;
+    return f;
+}
+
+double SmallSourceSeries::sum(const Region& region, const Functions& f, double l) const {
+    double total = 0.0;
+    if (l <= 1.0) {
+        total = horner(region.odd_first, region.odd_first_length, f.m);
+        if (region.even_first_length > 0) {
+            total += f.e * horner(region.even_first, region.even_first_length, f.m) +
+                     f.xk * horner(region.even_second, region.even_second_length, f.m);
+        }
+        return total;
+    }
+    if (region.even_first_length > 0) {
+        total += f.e * horner(region.even_first, region.even_first_length, f.m) +
+                 f.xk * horner(region.even_second, region.even_second_length, f.m);
+    }
+    if (region.odd_first_length > 0) {
+        total += f.s * horner(region.odd_first, region.odd_first_length, f.m) +
+                 f.root * horner(region.odd_second, region.odd_second_length, f.m);
+    }
+    return total / l;
+}
+
+double SmallSourceSeries::value(double l) const { return sum(l <= 1.0 ? inside_ : outside_, functions(l), l); }
+
+bool SmallSourceSeries::gradient(double l, double& value, double& d_l, double& d_rho) const {
+    if (!serves_gradient(l)) return false;
+    const Functions f = functions(l);
+    const double m = f.m, x = f.x;
+    if (l < 1.0) {
+        value = sum(inside_, f, l);
+        const Region& in = inside_;
+        const WithSlope r = horner_with_slope(in.odd_first, in.odd_first_length, m);
+        d_l = 2.0 * l * r.slope;
+        if (in.even_first_length > 0) {
+            const WithSlope p = horner_with_slope(in.even_first, in.even_first_length, m);
+            const WithSlope t = horner_with_slope(in.even_second, in.even_second_length, m);
+            const double u = 2.0 * m * p.slope + p.value + t.value;
+            const double y = 2.0 * p.slope + 2.0 * x * t.slope - t.value;
+            d_l += l * (y * f.k - u * k_minus_e_over_m(m, f.k, f.e));
+        }
+        d_rho = sum(inside_rho_, f, l);
+        return true;
+    }
+    // Outside: W = F/l, dW/dl = 2 dF/dm − F/l².
+    value = sum(outside_, f, l);
+    const Region& out = outside_;
+    const double z = 1.0 / m;
+    double big_f = 0.0, df = 0.0;
+    if (out.even_first_length > 0) {
+        const WithSlope p = horner_with_slope(out.even_first, out.even_first_length, m);
+        const WithSlope t = horner_with_slope(out.even_second, out.even_second_length, m);
+        big_f += p.value * f.e + t.value * f.xk;
+        // d(P̃E)/dm = P̃'E − P̃z(E − K)/2;  d(T̃·m(1 − z)K)/dm = T̃'·m(1 − z)K + T̃K − T̃(E − (1 − z)K)/2.
+        df += p.slope * f.e - p.value * z * (f.e - f.k) / 2.0 + t.slope * f.xk + t.value * f.k -
+              t.value * (f.e - x * f.k) / 2.0;
+    }
+    if (out.odd_first_length > 0) {
+        const WithSlope p = horner_with_slope(out.odd_first, out.odd_first_length, m);
+        const WithSlope q = horner_with_slope(out.odd_second, out.odd_second_length, m);
+        big_f += p.value * f.s + q.value * f.root;
+        // dS/dm = (z/2)(S − 1/√(1 − z)), d√(1 − z)/dm = z²/(2√(1 − z)).
+        df += p.slope * f.s + p.value * (z / 2.0) * (f.s - 1.0 / f.root) + q.slope * f.root +
+              q.value * (z * z) / (2.0 * f.root);
+    }
+    d_l = 2.0 * df - big_f / m;
+    d_rho = sum(outside_rho_, f, l);
+    return true;
 }
 
 }  // namespace velmora

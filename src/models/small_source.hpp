@@ -28,6 +28,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <optional>
 
@@ -55,6 +56,20 @@ public:
     // The magnification with the lens at l source radii from the centre, where serves(l) (unfloored).
     double value(double l) const;
 
+    // Whether gradient(l) serves at l: where value(l) does but on the limb (there the uniform part's
+    // derivatives are infinite, and the caller takes them).
+    bool serves_gradient(double l) const { return serves(l) && l != 1.0; }
+
+    // value(l) bit for bit, with ∂A/∂l at fixed ρ and ∂A/∂ρ at fixed l, where serves_gradient(l)
+    // (else false, nothing written). The derivatives of each term's closed form: in m,
+    // dE/dm = (E − K)/(2m) and d((1 − m)K)/dm = (E − (1 + m)K)/(2m), whose poles cancel in
+    // dW/dl = l·(Y·K − U·(K − E)/m) with U = 2mP' + P + T and Y = 2P' + 2(1 − m)T' − T, (K − E)/m
+    // summed by its Taylor series for small m where K − E cancels; outside, W = F/l and
+    // dW/dl = 2 dF/dm − F/l² with dE(z)/dm = −z(E − K)/2, d(m(1 − z)K(z))/dm = K − (E − (1 − z)K)/2 and
+    // d(l·arcsin(1/l))/dm = (z/2)(l·arcsin(1/l) − 1/√(1 − z)). ∂A/∂ρ at fixed l is the same sums with
+    // the weights (2j − 1)a_j ρ^(2j−2).
+    bool gradient(double l, double& value, double& d_l, double& d_rho) const;
+
     // The number of terms j taken inside and outside the source (0: no exterior forms), for the tests.
     std::size_t terms() const { return inside_.terms; }
     std::size_t outside_terms() const { return outside_.terms; }
@@ -70,10 +85,13 @@ private:
         std::size_t even_first_length = 0, even_second_length = 0, odd_first_length = 0, odd_second_length = 0;
         std::size_t terms = 0;
     };
-    double inside_value(double l) const;
-    double outside_value(double l) const;
+    // The special functions at l, and a region's sum with them (the derivatives' regions hold the
+    // weights (2j − 1)a_j ρ^(2j−2) w_p/N).
+    struct Functions;
+    Functions functions(double l) const;
+    double sum(const Region& region, const Functions& f, double l) const;
 
-    Region inside_, outside_;
+    Region inside_, outside_, inside_rho_, outside_rho_;
     double reach_ = 1.0;
 };
 

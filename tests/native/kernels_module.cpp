@@ -415,13 +415,16 @@ PyObject* gradient_result(const velmora::CalcResult<velmora::GradientLists>& r) 
     return out;
 }
 
-// law_gradient_with_rule(l, re, rstar, powers, weights, exponent, ratio): the power law's gradient
-// route, (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given (None: the
-// shipped one). A failure is a RuntimeError.
+// law_gradient_with_rule(l, re, rstar, powers, weights, exponent, ratio[, series]): the power law's
+// gradient route, (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given
+// (None: the shipped one); series=False keeps the derivatives off the small-source series. A failure
+// is a RuntimeError.
 PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
     PyObject *l_obj, *powers_obj, *weights_obj, *exponent_obj, *ratio_obj;
     double re, rstar;
-    if (!PyArg_ParseTuple(args, "OddOOOO", &l_obj, &re, &rstar, &powers_obj, &weights_obj, &exponent_obj, &ratio_obj)) {
+    int series = 1;
+    if (!PyArg_ParseTuple(args, "OddOOOO|p", &l_obj, &re, &rstar, &powers_obj, &weights_obj, &exponent_obj, &ratio_obj,
+                          &series)) {
         return nullptr;
     }
     std::vector<double> l, powers, weights;
@@ -431,7 +434,8 @@ PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
     if (exponent_obj != Py_None && (exponent = PyFloat_AsDouble(exponent_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     if (ratio_obj != Py_None && (ratio = PyFloat_AsDouble(ratio_obj)) == -1.0 && PyErr_Occurred()) return nullptr;
     const velmora::CalcResult<velmora::GradientLists> r = velmora::integrated::power_law_gradient_route(
-        l, re, rstar, powers, weights, velmora::GradedRule(exponent, ratio));
+        l, re, rstar, powers, weights, velmora::GradedRule(exponent, ratio),
+        series ? velmora::integrated::SmallSource::where_it_serves : velmora::integrated::SmallSource::never);
     return gradient_result(r);
 }
 

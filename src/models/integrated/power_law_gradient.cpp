@@ -14,8 +14,12 @@
 //
 // W_u, W_ρ the uniform disk's derivatives (UniformDisk::gradient). In c = μ (r dr = −c dc) the
 // integrands are πr²·S(c)·W_u and πr³·S(c)·W_ρ with S(c) = Σ_j w_j p_j c^(p_j − 1)
-// (PowerLaw::slope): W is even in the disk's radius, so both are analytic in r² = 1 − c² apart from
-// the log at the lens, c_l = √(1 − l²) for l < 1, and the points of singular_in_mu. S has a branch
+// (PowerLaw::slope). For the disks that do not hold the lens (r < l) W is even in the disk's radius
+// and both are analytic in r² = 1 − c² apart from the log at the lens, c_l = √(1 − l²) for l < 1,
+// and the points of singular_in_mu; the disks that hold it (r > l) add the branch points of W's
+// √(s² + 4)/s (its value with the lens at the centre, s the disk's radius) at r² = 0 and −4ε²,
+// which the rule must see when the lens is near the centre (below: the part r ≤ 1/2 then runs in
+// v = r²). S has a branch
 // point at the limb c = 0 unless every power is an integer; the piece at the limb then runs in σ
 // with c = a·σ^m, where S(c) dc = m·a·Σ_j w_j p_j (aσ^m)^(p_j − 1)·σ^(m − 1) dσ carries σ^(m·p_j − 1):
 // m = 2 makes it a polynomial for half-integer powers, and m = ⌈6/p_min⌉ (at most kMostSigmaPower)
@@ -35,6 +39,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,6 +48,7 @@
 #include "models/integrated/singular_points.hpp"
 #include "models/interrupt.hpp"
 #include "models/power_law.hpp"
+#include "models/small_source.hpp"
 #include "models/witt_mao.hpp"
 #include "numerics/constants.hpp"
 #include "numerics/quadrature/graded_gauss.hpp"
@@ -67,6 +73,14 @@ using constants::kPi;
 // m·p − 1 < 5, a weaker end point: with the rule's aim raised from e^-40 to e^-80 the derivatives
 // move by 1e-15 at p = 0.05 and 0.1 but by 5e-10 at p = 0.03 (m = 200: the images' crowd).
 constexpr int kMostSigmaPower = 240;
+
+// Up to this lens distance the disk's part r ≤ kCentreInV runs in v = r² (slope_integrals), the rest
+// in c from the limb to kCentreC = √(1 − kCentreInV²). Beyond it c serves, the branch points at the
+// centre among its singular points (measured against the small-source series: within 2e-12 of the
+// derivatives from l = 0.05 on, where c alone was 5e-8 off at l = 1e-4).
+constexpr double kCentreLens = 0.05;
+constexpr double kCentreInV = 0.5;
+const double kCentreC = std::sqrt(1.0 - kCentreInV * kCentreInV);
 
 // The largest panel of the graded rules.
 constexpr std::size_t kMostNodes = static_cast<std::size_t>(gauss_rules::kRules.back().size);
@@ -96,18 +110,34 @@ struct SlopeIntegrand {
     const PowerLaw& law;
     double l, rho;
     void at(const double* c, const double* weight, std::size_t n, double* y_u, double* y_rho) const {
-        std::array<double, kMostNodes> r, l_minus_r, d_u, d_rho;
+        std::array<double, kMostNodes> r, r2, l_minus_r;
         for (std::size_t k = 0; k < n; ++k) {
-            r[k] = std::sqrt((1.0 - c[k]) * (1.0 + c[k]));
+            r2[k] = (1.0 - c[k]) * (1.0 + c[k]);
+            r[k] = std::sqrt(r2[k]);
             // l − r = (l² − r²)/(l + r) = ((l − 1)(l + 1) + c²)/(l + r), from c to its last bits.
             l_minus_r[k] = ((l - 1.0) * (l + 1.0) + c[k] * c[k]) / (l + r[k]);
         }
-        UniformDisk::concentric_derivatives(l, rho, std::span<const double>(r.data(), n),
-                                            std::span<const double>(l_minus_r.data(), n),
+        at_radii(c, r.data(), r2.data(), l_minus_r.data(), weight, n, y_u, y_rho);
+    }
+    // The same at nodes v = r² (the centre's piece, below): c = √(1 − v) and l − r = (l² − v)/(l + r)
+    // from v, whose relative precision near the centre c does not have (c = 1 − v/2 there).
+    void at_v(const double* v, double l2, std::size_t n, double* y_u, double* y_rho) const {
+        std::array<double, kMostNodes> c, r, weight, l_minus_r;
+        for (std::size_t k = 0; k < n; ++k) {
+            r[k] = std::sqrt(v[k]);
+            c[k] = std::sqrt((1.0 - v[k]));
+            weight[k] = 0.5 / c[k];  // dc = −dv/(2c), the piece's direction reversed
+            l_minus_r[k] = (l2 - v[k]) / (l + r[k]);
+        }
+        at_radii(c.data(), r.data(), v, l_minus_r.data(), weight.data(), n, y_u, y_rho);
+    }
+    void at_radii(const double* c, const double* r, const double* r2, const double* l_minus_r, const double* weight,
+                  std::size_t n, double* y_u, double* y_rho) const {
+        std::array<double, kMostNodes> d_u, d_rho;
+        UniformDisk::concentric_derivatives(l, rho, std::span<const double>(r, n), std::span<const double>(l_minus_r, n),
                                             std::span<double>(d_u.data(), n), std::span<double>(d_rho.data(), n));
         for (std::size_t k = 0; k < n; ++k) {
-            const double r2 = (1.0 - c[k]) * (1.0 + c[k]);
-            const double s = (kPi * r2) * law.slope(c[k], r[k]) * weight[k];
+            const double s = (kPi * r2[k]) * law.slope(c[k], r[k]) * weight[k];
             y_u[k] = finite_or_zero(s * d_u[k]);
             y_rho[k] = finite_or_zero((s * r[k]) * d_rho[k]);
         }
@@ -144,10 +174,20 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
     // 0, the flagged limb.
     SingularPoints points = singular_in_mu(l, eps);
     std::array<double, 2> total{0.0, 0.0};
-    const double a = inside ? c_l : 1.0;  // the piece at the limb, [0, a]
+    // A lens near the centre (l ≤ kCentreInV): r ≤ kCentreInV runs in v = r² (below), and the piece at
+    // the limb ends at c = √(1 − kCentreInV²), clear of the lens.
+    const bool centre = inside && l <= kCentreLens;
+    const double a = centre ? kCentreC : inside ? c_l : 1.0;  // the piece at the limb, [0, a]
     const bool limb_log = l == 1.0;
+    const bool lens_end = inside && !centre;
+    SingularPoints within = points;  // for the disks inside the lens's distance, [c_l, 1] below
+    if (lens_end) {
+        // The disks that hold the lens: the branch points of √(s² + 4)/s at r² = 0 and −4ε² (above).
+        points.add(1.0);
+        points.add(std::sqrt(1.0 + 4.0 * eps * eps));
+    }
     if (law.all_integer()) {
-        const SingularEnd end = inside ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
+        const SingularEnd end = lens_end ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
         if (a > 0.0) {
             total = graded_gauss_pair(
                 [&](const double* c, std::size_t n, double* y1, double* y2) { f.at(c, n, y1, y2); }, 0.0, a,
@@ -158,7 +198,7 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
                           ? 2
                           : std::clamp(static_cast<int>(std::ceil(6.0 / law.min_power())), 2, kMostSigmaPower);
         const SingularPoints s = in_sigma(points, a, m);
-        const SingularEnd end = inside ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
+        const SingularEnd end = lens_end ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
         total = graded_gauss_pair(
             [&](const double* sigma, std::size_t n, double* y1, double* y2) {
                 // c = a·σ^m, dc = m·a·σ^(m − 1) dσ
@@ -172,12 +212,41 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
             },
             0.0, 1.0, s.span(), end, rule);
     }
-    if (inside && c_l < 1.0) {
+    if (centre) {
+        // r ≤ kCentreInV in v = r², split at the lens v = l²: in c the piece from the lens to the
+        // centre is [√(1 − l²), 1], of width l²/2 next to c = 1, where the doubles resolve c only to
+        // 1.1e-16 (a relative 2e-16/l² of the piece), and the nodes beside the lens resolve r − l no
+        // better (the derivatives were 5e-8 off at l = 1e-4). The integrands are analytic in v but for
+        // the lens at v = l² and its shifts (singular_in_v) and the limb v = 1, where dc/dv = −1/(2c)
+        // and a non-integer power are singular.
+        const double l2 = l * l;
+        // (at l = 0 the lens is no singular point: the integrands are even in the lens position)
+        SingularPoints in_v;
+        if (l2 > 0.0) {
+            in_v = singular_in_v(l, eps);
+        } else {
+            in_v.add(std::complex<double>(-4.0 * eps * eps, 0.0));
+        }
+        in_v.add(1.0);
+        const auto in_v_at = [&](const double* v, std::size_t n, double* y1, double* y2) { f.at_v(v, l2, n, y1, y2); };
+        if (l2 > 0.0) {
+            const std::array<double, 2> near = graded_gauss_pair(in_v_at, 0.0, l2, in_v.span(), SingularEnd::end, rule);
+            total[0] += near[0], total[1] += near[1];
+        }
+        // Beyond the lens the concentric disks hold it, and W is not analytic in r² there: at the
+        // centre (v = 0) and at s² = −4 (v = −4ε²) it has the branch points of √(s² + 4)/s, its value
+        // with the lens at the centre.
+        in_v.add(0.0);
+        in_v.add(std::complex<double>(-4.0 * eps * eps, 0.0));
+        const std::array<double, 2> out = graded_gauss_pair(in_v_at, l2, kCentreInV * kCentreInV, in_v.span(),
+                                                            l2 > 0.0 ? SingularEnd::start : SingularEnd::none, rule);
+        total[0] += out[0], total[1] += out[1];
+    } else if (inside && c_l < 1.0) {
         // From the lens to the centre: the branch point c = 0 of a non-integer power bounds the panels.
-        if (!law.all_integer()) points.add(0.0);
+        if (!law.all_integer()) within.add(0.0);
         const std::array<double, 2> rest = graded_gauss_pair(
             [&](const double* c, std::size_t n, double* y1, double* y2) { f.at(c, n, y1, y2); }, c_l, 1.0,
-            points.span(), SingularEnd::start, rule);
+            within.span(), SingularEnd::start, rule);
         total[0] += rest[0], total[1] += rest[1];
     }
     return total;
@@ -187,49 +256,77 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
 
 CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l, double re, double rstar,
                                                    std::span<const double> powers, std::span<const double> weights,
-                                                   const GradedRule& rule) {
-    // The values as the plain function gives them (its errors first, before anything else).
-    CalcResult<std::vector<double>> values = power_law_ring_route(l, re, rstar, powers, weights, kPowerLawRule, Floor::at_one);
-    if (!values) return values.failure();
-    const PowerLaw law = *PowerLaw::make(powers, weights);
+                                                   const GradedRule& rule, SmallSource series) {
+    // The law's errors first, before anything else, as the plain function gives them.
+    const CalcResult<PowerLaw> made = PowerLaw::make(powers, weights);
+    if (!made) return made.failure();
+    const PowerLaw& law = *made;
     const double rho = rstar / re;
     const double eps = re / rstar;
+    // The values as the plain function computes them (power_law_ring_route, position by position and
+    // floored alike), in the same pass as the derivatives: where the small-source series serves,
+    // one evaluation gives both.
+    const GradedRule value_rule = raised_rule(law, kPowerLawRule);
     // The ring route's raised aim for powers above 2: in c the polynomial Σ_j w_j p_j c^(p_j − 1)
     // grows like the Bernstein parameter to the power p − 1 off the interval.
     const GradedRule raised = raised_rule(law, rule);
     const double far_from = law.far_from();
-    const std::int32_t work = 200 + 40 * static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20));
+    const std::int32_t terms = static_cast<std::int32_t>(std::min<std::size_t>(law.terms(), 1u << 20));
+    const std::int32_t work = 300 + 60 * terms;  // the value's integral and the derivatives'
     const double n = law.normaliser();
     GradientLists out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
+    // Where the values take the small-source series, so do the derivatives (models/small_source.hpp),
+    // the series made as the ring route makes it.
+    bool series_tried = series == SmallSource::never;
+    std::optional<SmallSourceSeries> small;
     for (std::size_t i = 0; i < l.size(); ++i) {
         const double li = l[i];
         const bool far = li >= far_from;
-        if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
-        Gradient g{(*values)[i], 0.0, 0.0};
-        if (!(li >= 0.0)) {
-            g.d_u = g.d_rho = NAN;  // no lens position (negative or NaN): nothing to integrate
-        } else if (far) {
-            far_at.push_back(i);  // the series' derivatives, below
+        if (!series_tried && li >= 0.0 && li <= SmallSourceSeries::kFarthest) {
+            small = SmallSourceSeries::make(law, rho, far_from), series_tried = true;
+        }
+        Gradient g{NAN, 0.0, 0.0};
+        double d_l = 0.0, d_rho_l = 0.0;
+        const bool closed = !far && small.has_value() && small->gradient(li, g.value, d_l, d_rho_l);
+        if (interrupt::poll(far || closed ? 1 : work)) return interrupt::stopped();
+        if (far) {
+            far_at.push_back(i);  // the series' values and derivatives, below
+        } else if (closed) {
+            // A(l, ρ) with l = u/ρ: ∂A/∂u = (∂A/∂l)/ρ, ∂A/∂ρ at fixed u = ∂A/∂ρ − (l/ρ)·∂A/∂l.
+            g.d_u = d_l / rho;
+            g.d_rho = d_rho_l - (li / rho) * d_l;
         } else {
-            double d_u = 0.0, d_rho = 0.0;
-            if (law.uniform() != 0.0) {
-                const Gradient disk = UniformDisk::gradient(li, rho);
-                d_u = law.uniform() * (kPi * disk.d_u);
-                d_rho = law.uniform() * (kPi * disk.d_rho);
+            // The series' value on the limb (its derivatives are the integral's), else the integral.
+            g.value = small.has_value() && small->serves(li) ? small->value(li)
+                                                             : power_law_ring_value(law, li, re, rstar, value_rule);
+            if (!(li >= 0.0)) {
+                g.d_u = g.d_rho = NAN;  // no lens position (negative or NaN): nothing to integrate
+            } else {
+                double d_u = 0.0, d_rho = 0.0;
+                if (law.uniform() != 0.0) {
+                    const Gradient disk = UniformDisk::gradient(li, rho);
+                    d_u = law.uniform() * (kPi * disk.d_u);
+                    d_rho = law.uniform() * (kPi * disk.d_rho);
+                }
+                if (!law.uniform_only()) {
+                    const std::array<double, 2> parts = slope_integrals(law, li, rho, eps, raised);
+                    d_u += parts[0];
+                    d_rho += parts[1];
+                }
+                g.d_u = d_u / n;
+                g.d_rho = d_rho / n;
             }
-            if (!law.uniform_only()) {
-                const std::array<double, 2> parts = slope_integrals(law, li, rho, eps, raised);
-                d_u += parts[0];
-                d_rho += parts[1];
-            }
-            g.d_u = d_u / n;
-            g.d_rho = d_rho / n;
         }
         out.push_back(g);
     }
+    law.far_field().values_at(l, rho, far_at, out.value);
     UniformDisk::far_field_gradients_at(l, rho, law.far_field().weights, law.far_field().mu0_over_norm, far_at, out);
+    // The floor of the ring route (floored()): a physical source, a lens at l ≥ 0, no negative brightness.
+    if (law.nonnegative() && rho > 0.0) {
+        for (std::size_t i = 0; i < l.size(); ++i) out.value[i] = at_least_one(out.value[i], l[i] >= 0.0);
+    }
     return out;
 }
 

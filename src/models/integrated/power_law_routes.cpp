@@ -200,6 +200,14 @@ GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule) {
     return extra > 0.0 ? GradedRule(rule.exponent() + extra, rule.ratio()) : rule;
 }
 
+double power_law_ring_value(const PowerLaw& law, double l, double re, double rstar, const GradedRule& raised) {
+    // The uniform part without the disk function's checks: the ring route raises no kernel error.
+    const double uniform = law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(l, rstar / re));
+    const double varying =
+        law.uniform_only() ? 0.0 : varying_part(law, l, re, rstar, raised, RingMagnification{l, re, rstar});
+    return (uniform + varying) / law.normaliser();
+}
+
 CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& l, double re, double rstar,
                                                      std::span<const double> powers, std::span<const double> weights,
                                                      const GradedRule& rule, Floor floor, SmallSource series) {
@@ -232,11 +240,7 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
             out.push_back(small->value(li));
             continue;
         }
-        // The uniform part without the disk function's checks: the ring route raises no kernel error.
-        const double uniform = law.uniform() == 0.0 ? 0.0 : law.uniform() * (kPi * UniformDisk::value(li, rho));
-        const double varying =
-            law.uniform_only() ? 0.0 : varying_part(law, li, re, rstar, raised, RingMagnification{li, re, rstar});
-        out.push_back((uniform + varying) / law.normaliser());
+        out.push_back(power_law_ring_value(law, li, re, rstar, raised));
     }
     law.far_field().values_at(l, rho, far_at, out);
     return floored(std::move(out), l, rho, law.nonnegative(), floor);

@@ -59,6 +59,9 @@ extern const GradedRule kPowerLawGradientRule;
 // `rule` with its aim raised for a law's powers above 2 (the poles of its integrands grow with the
 // power), as every power-law route takes it.
 GradedRule raised_rule(const PowerLaw& law, const GradedRule& rule);
+// The ring route's value at one position the far field and the small-source series leave to the
+// radius integral (unfloored), `raised` the law's raised_rule().
+double power_law_ring_value(const PowerLaw& law, double l, double re, double rstar, const GradedRule& raised);
 // Inside a source small enough, a law of integer powers takes the closed-form series instead of the
 // radius integral (models/small_source.hpp); the tests can turn that off to compare the two.
 enum class SmallSource { where_it_serves, never };
@@ -96,10 +99,13 @@ struct RingMagnificationAndCentroid {
 
 // The same law's magnifications (power_law_ring_route's values, floored, bit for bit) with ∂A/∂u at
 // fixed ρ and ∂A/∂ρ at fixed u, from the disk route's form integrated by parts
-// (power_law_gradient.cpp); `rule` is the derivatives' radius rule. The same errors.
+// (power_law_gradient.cpp); `rule` is the derivatives' radius rule. Where the values take the
+// small-source series, the derivatives are the series' own (unless `series` says never). The same
+// errors.
 CalcResult<GradientLists> power_law_gradient_route(const std::vector<double>& l, double re, double rstar,
                                                    std::span<const double> powers, std::span<const double> weights,
-                                                   const GradedRule& rule);
+                                                   const GradedRule& rule,
+                                                   SmallSource series = SmallSource::where_it_serves);
 
 // A flux map's magnifications (table_ring_route's values, floored, bit for bit) with ∂A/∂u at fixed ρ
 // and ∂A/∂ρ at fixed u, from the disk route's integration by parts (table_routes.cpp); `rule` is the
