@@ -120,6 +120,7 @@ std::optional<SmallSourceSeries> SmallSourceSeries::make(const PowerLaw& law, do
         }
     };
     SmallSourceSeries series;
+    series.rho_ = rho;
     const std::size_t inside_terms = terms_for(2.0 * rho, scale);
     combine(series.inside_, inside_terms, small_source_series::kPolynomials, kPowers, false);
     combine(series.inside_rho_, inside_terms, small_source_series::kPolynomials, kPowers, true);

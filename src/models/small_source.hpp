@@ -57,8 +57,11 @@ public:
     double value(double l) const;
 
     // Whether gradient(l) serves at l: where value(l) does but on the limb (there the uniform part's
-    // derivatives are infinite, and the caller takes them).
-    bool serves_gradient(double l) const { return serves(l) && l != 1.0; }
+    // derivatives are infinite, and the caller takes them), for ρ ≥ kLeastGradientRadius: below it
+    // ∂A/∂ρ at fixed l, ~A/ρ ~ 1/ρ², overflows, and with it ∂A/∂ρ at fixed u, which this form takes
+    // as a difference (the integral's form gives the derivatives themselves).
+    static constexpr double kLeastGradientRadius = 1e-150;
+    bool serves_gradient(double l) const { return serves(l) && l != 1.0 && rho_ >= kLeastGradientRadius; }
 
     // value(l) bit for bit, with ∂A/∂l at fixed ρ and ∂A/∂ρ at fixed l, where serves_gradient(l)
     // (else false, nothing written). The derivatives of each term's closed form: in m,
@@ -92,7 +95,7 @@ private:
     double sum(const Region& region, const Functions& f, double l) const;
 
     Region inside_, outside_, inside_rho_, outside_rho_;
-    double reach_ = 1.0;
+    double reach_ = 1.0, rho_ = 0.0;
 };
 
 }  // namespace velmora

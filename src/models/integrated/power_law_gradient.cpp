@@ -182,9 +182,10 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
     const bool lens_end = inside && !centre;
     SingularPoints within = points;  // for the disks inside the lens's distance, [c_l, 1] below
     if (lens_end) {
-        // The disks that hold the lens: the branch points of √(s² + 4)/s at r² = 0 and −4ε² (above).
+        // The disks that hold the lens: the branch points of √(s² + 4)/s at r² = 0 and −4ε² (above;
+        // the second infinitely far, and left out, where 4ε² overflows).
         points.add(1.0);
-        points.add(std::sqrt(1.0 + 4.0 * eps * eps));
+        if (std::isfinite(4.0 * eps * eps)) points.add(std::sqrt(1.0 + 4.0 * eps * eps));
     }
     if (law.all_integer()) {
         const SingularEnd end = lens_end ? SingularEnd::end : (limb_log ? SingularEnd::start : SingularEnd::none);
@@ -224,7 +225,7 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
         SingularPoints in_v;
         if (l2 > 0.0) {
             in_v = singular_in_v(l, eps);
-        } else {
+        } else if (std::isfinite(4.0 * eps * eps)) {
             in_v.add(std::complex<double>(-4.0 * eps * eps, 0.0));
         }
         in_v.add(1.0);
@@ -237,7 +238,7 @@ std::array<double, 2> slope_integrals(const PowerLaw& law, double l, double rho,
         // centre (v = 0) and at s² = −4 (v = −4ε²) it has the branch points of √(s² + 4)/s, its value
         // with the lens at the centre.
         in_v.add(0.0);
-        in_v.add(std::complex<double>(-4.0 * eps * eps, 0.0));
+        if (std::isfinite(4.0 * eps * eps)) in_v.add(std::complex<double>(-4.0 * eps * eps, 0.0));
         const std::array<double, 2> out = graded_gauss_pair(in_v_at, l2, kCentreInV * kCentreInV, in_v.span(),
                                                             l2 > 0.0 ? SingularEnd::start : SingularEnd::none, rule);
         total[0] += out[0], total[1] += out[1];
