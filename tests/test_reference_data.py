@@ -131,7 +131,7 @@ def test_small_source_forms_are_the_disk_integrals(p, j, l):
             else:
                 got = poly(form[1], m) * mp.ellipe(m) + (poly(form[2], m) * (1 - m) * mp.ellipk(m) if l < 1 else 0)
         else:
-            first, second = script.outside_polynomials(p)[j]
+            first, second, _ = script.outside_polynomials(p)[j]
             z = 1 / m
             if p % 2 == 0:
                 got = (poly(first, m) * mp.ellipe(z) + poly(second, m) * m * (1 - z) * mp.ellipk(z)) / lm

@@ -73,6 +73,22 @@ public:
     // the weights (2j − 1)a_j ρ^(2j−2).
     bool gradient(double l, double& value, double& d_l, double& d_rho) const;
 
+    // The astrometric centroid shift (models/centroid.hpp) where serves_shift(l) (else false, nothing
+    // written). With the lens at the origin, the source centre at distance u = lρ on the axis ê, and
+    // g(s)/s = (s² + 3)/(s√(s² + 4)) = Σ_i e_i s^(2i−1) for the images' light-weighted centroid g, the
+    // shift's numerator ∫∫ I·[g(s)(x·ê)/s − u·A(s)] d²r, x = u + ρr the source point, splits as
+    // (x·ê)(g/s − A) + ((x − u)·ê)A, and ∫∫ I (r − ℓ)|r − ℓ|^(2j−1) d²r = −∇_ℓ W_(j+1)/(2j + 1) (ℓ the
+    // lens about the centre) turns both into
+    //   shift·A·N = Σ_(k≥1) e_(k−1) ρ^(2k−2) W'_k(l)/(2k − 1) − u·A·N,
+    // W'_k = dW_k/dl; the first sum's omitted terms are below (1 + l)·Σ_(i≥K) |e_i|(ρ(1 + l))^(2i)·B
+    // times ρ. On the limb W'_k (k ≥ 1) is finite (its kernel's gradient is bounded).
+    // shift() returns false within kLimbBand of the limb where the shift is below kLeastShift of u
+    // (small_source.cpp).
+    static constexpr double kLimbBand = 1e-2;
+    static constexpr double kLeastShift = 1e-2;
+    bool serves_shift(double l) const { return l >= 0.0 && l <= shift_reach_ && rho_ >= kLeastGradientRadius; }
+    bool shift(double l, double& value) const;
+
     // The number of terms j taken inside and outside the source (0: no exterior forms), for the tests.
     std::size_t terms() const { return inside_.terms; }
     std::size_t outside_terms() const { return outside_.terms; }
@@ -84,8 +100,9 @@ private:
     // functions of even powers (E and (1 − m)K inside, E(z) and m(1 − z)K(z) outside) and of the two
     // of odd powers (1 and nothing inside, l·arcsin(1/l) and √(1 − z) outside).
     struct Region {
-        Coefficients even_first{}, even_second{}, odd_first{}, odd_second{};
-        std::size_t even_first_length = 0, even_second_length = 0, odd_first_length = 0, odd_second_length = 0;
+        Coefficients even_first{}, even_second{}, odd_first{}, odd_second{}, odd_slope{};
+        std::size_t even_first_length = 0, even_second_length = 0, odd_first_length = 0, odd_second_length = 0,
+                    odd_slope_length = 0;  // odd_slope: R̃ outside (small_source_series.hpp), for the slopes
         std::size_t terms = 0;
     };
     // The special functions at l, and a region's sum with them (the derivatives' regions hold the
@@ -93,9 +110,12 @@ private:
     struct Functions;
     Functions functions(double l) const;
     double sum(const Region& region, const Functions& f, double l) const;
+    // d/dl of a region's sum.
+    double slope(const Region& region, const Functions& f, double l) const;
 
-    Region inside_, outside_, inside_rho_, outside_rho_;
+    Region inside_, outside_, inside_rho_, outside_rho_, inside_shift_, outside_shift_;
     double reach_ = 1.0, rho_ = 0.0;
+    double shift_reach_ = -1.0;  // none until the centroid's terms are known to reach
 };
 
 }  // namespace velmora

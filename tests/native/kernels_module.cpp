@@ -439,6 +439,20 @@ PyObject* py_law_gradient_with_rule(PyObject*, PyObject* args) {
     return gradient_result(r);
 }
 
+// law_centroid(l, re, rstar, powers, weights, series): the power law's centroid shifts, series=False
+// keeping them off the small-source series (the radius integrals everywhere below the far field).
+PyObject* py_law_centroid(PyObject*, PyObject* args) {
+    PyObject *l_obj, *powers_obj, *weights_obj;
+    double re, rstar;
+    int series = 1;
+    if (!PyArg_ParseTuple(args, "OddOO|p", &l_obj, &re, &rstar, &powers_obj, &weights_obj, &series)) return nullptr;
+    std::vector<double> l, powers, weights;
+    if (!to_vector(l_obj, l) || !to_vector(powers_obj, powers) || !to_vector(weights_obj, weights)) return nullptr;
+    return route_result(velmora::integrated::power_law_centroid_route(
+        l, re, rstar, powers, weights, velmora::integrated::kPowerLawRule,
+        series ? velmora::integrated::SmallSource::where_it_serves : velmora::integrated::SmallSource::never));
+}
+
 // table_gradient_with_rule(l, re, rstar, bl, bf, exponent, ratio): the flux map's gradient route,
 // (values, dA/du, dA/drho) as three lists, its derivatives' radius rule as given (None: the
 // shipped one). A failure is a RuntimeError.
@@ -713,6 +727,7 @@ PyMethodDef kMethods[] = {
     {"gauss_legendre_nodes", py_gauss_legendre_nodes, METH_NOARGS, nullptr},
     {"integrated_with_rule", py_integrated_with_rule, METH_VARARGS, nullptr},
     {"law_gradient_with_rule", py_law_gradient_with_rule, METH_VARARGS, nullptr},
+    {"law_centroid", py_law_centroid, METH_VARARGS, nullptr},
     {"table_gradient_with_rule", py_table_gradient_with_rule, METH_VARARGS, nullptr},
     {"integrated_unfloored", py_integrated_unfloored, METH_VARARGS, nullptr},
     {"graded_gauss", py_graded_gauss, METH_VARARGS, nullptr},

@@ -248,7 +248,8 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
 
 CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
                                                          std::span<const double> powers,
-                                                         std::span<const double> weights, const GradedRule& rule) {
+                                                         std::span<const double> weights, const GradedRule& rule,
+                                                         SmallSource series) {
     const CalcResult<PowerLaw> made = PowerLaw::make(powers, weights);
     if (!made) return made.failure();
     const PowerLaw& law = *made;
@@ -264,12 +265,25 @@ CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<doubl
     std::vector<double> out;
     out.reserve(l.size());
     std::vector<std::size_t> far_at;  // the positions left to the far field, taken together below
+    // The small-source series' own shift where it serves (models/small_source.hpp), made as the
+    // magnification's ring route makes it.
+    bool series_tried = series == SmallSource::never;
+    std::optional<SmallSourceSeries> small;
     for (const double li : l) {
         const bool far = li >= law.far_from();
-        if (interrupt::poll(far ? 1 : work)) return interrupt::stopped();
+        if (!series_tried && li >= 0.0 && li <= SmallSourceSeries::kFarthest) {
+            small = SmallSourceSeries::make(law, rho, law.far_from()), series_tried = true;
+        }
+        double shift = NAN;
+        const bool closed = !far && small.has_value() && small->shift(li, shift);
+        if (interrupt::poll(far || closed ? 1 : work)) return interrupt::stopped();
         if (far) {
             far_at.push_back(out.size());
             out.push_back(NAN);
+            continue;
+        }
+        if (closed) {
+            out.push_back(shift);
             continue;
         }
         if (li > 0.0 && li < 1.0 && leading_terms_serve(li, rho, true)) {

@@ -75,7 +75,8 @@ CalcResult<std::vector<double>> power_law_ring_route(const std::vector<double>& 
 // law's far_from() (models/centroid.hpp). Not floored.
 CalcResult<std::vector<double>> power_law_centroid_route(const std::vector<double>& l, double re, double rstar,
                                                          std::span<const double> powers,
-                                                         std::span<const double> weights, const GradedRule& rule);
+                                                         std::span<const double> weights, const GradedRule& rule,
+                                                         SmallSource series = SmallSource::where_it_serves);
 
 // A flux map's centroid shift (table_routes.cpp): the ring route's pieces, each integrated with the
 // ring's centroid-shift numerator and with the ring magnification, the first sum over the second;
