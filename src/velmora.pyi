@@ -228,7 +228,10 @@ def integrated_law_heyrovsky_magnification(
 
     With powers (0, 1) and weights (0.4, 0.6) it is ``integrated_heyrovsky_magnification``. A
     profile that is negative somewhere but has N > 0 is computed as given: its magnification may
-    then fall below 1.
+    then fall below 1. For powers that are integers from 0 to 8 and a source smaller than about
+    0.17 Einstein radii the same integral is summed in closed form (a series in rho^2 of
+    polynomials and complete elliptic integrals) with the lens inside the source, and for powers up
+    to 3 out to l = 3.
 
     Args:
         l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
@@ -289,7 +292,8 @@ def integrated_law_heyrovsky_magnification_gradient(
     dA/du at fixed rho and dA/drho at fixed u come from the law's integral integrated by parts
     over the radius: the profile's derivative times the uniform-disk derivatives of the concentric
     disks (``witt_mao_magnification_gradient``), plus the uniform part (the power-0 weights) times
-    the full disk's. From l = 3 on (farther for laws with large weights) the law's
+    the full disk's; where the magnification is summed in closed form (small sources, integer
+    powers), from that closed form's derivatives. From l = 3 on (farther for laws with large weights) the law's
     far-field series is differentiated term by term. A law dark at the limb (every weight of power
     0 zero) has finite derivatives with the lens on the limb; otherwise they are infinite there,
     like the uniform disk's. A power below 0.05 leaves the derivatives less accurate (5e-10
@@ -379,8 +383,9 @@ def integrated_law_heyrovsky_centroid_shift(
     The shift as in ``witt_mao_centroid_shift`` (Einstein radii, along the lens-to-source axis,
     positive away from the lens) for the brightness profile of
     ``integrated_law_heyrovsky_magnification``: the radius integral of the ring's shift numerator
-    over that of the ring magnification, by the same rules; a series in the profile's moments from
-    l = 3 (as the magnification's).
+    over that of the ring magnification, by the same rules, or, where the magnification is summed
+    in closed form (small sources, integer powers), from the same closed forms; a series in the
+    profile's moments from l = 3 (as the magnification's).
 
     Args:
         l: lens positions: distances of the lens from the source centre, in source radii (>= 0).
