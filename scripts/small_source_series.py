@@ -131,24 +131,29 @@ def solve(rows, rhs):
     return [m[r][n] / m[r][r] for r in range(n)]
 
 
-def elliptic_form(w, degree):
-    """P and Q of degree ≤ `degree` with P·E/π + Q·K/π = w (Taylor coefficients), or None."""
-    count = len(w)
-    e = [f(n) / (1 - 2 * n) / 2 for n in range(count)]  # E/π
-    k = [f(n) / 2 for n in range(count)]  # K/π
+def fit(target, first, second, degree):
+    """P and Q of degree ≤ `degree` with P·first + Q·second = target (Taylor coefficients, as many of
+    each), found from the first 2(degree + 1) coefficients and checked on the rest; or None."""
+    count = len(target)
     unknowns = 2 * (degree + 1)
 
     def row(n):
-        return [e[n - d] if n >= d else F(0) for d in range(degree + 1)] + [
-            k[n - d] if n >= d else F(0) for d in range(degree + 1)]
+        return [first[n - d] if n >= d else F(0) for d in range(degree + 1)] + [
+            second[n - d] if n >= d else F(0) for d in range(degree + 1)]
 
     try:
-        x = solve([row(n) for n in range(unknowns)], w[:unknowns])
+        x = solve([row(n) for n in range(unknowns)], target[:unknowns])
     except StopIteration:
         return None
-    if any(sum(c * v for c, v in zip(row(n), x)) != w[n] for n in range(unknowns, count)):
+    if any(sum(c * v for c, v in zip(row(n), x)) != target[n] for n in range(unknowns, count)):
         return None
     return x[:degree + 1], x[degree + 1:]
+
+
+def elliptic_form(w, degree):
+    """P and Q of degree ≤ `degree` with P·E/π + Q·K/π = w (Taylor coefficients), or None."""
+    count = len(w)
+    return fit(w, [f(n) / (1 - 2 * n) / 2 for n in range(count)], [f(n) / 2 for n in range(count)], degree)
 
 
 def polynomials(p):
@@ -218,21 +223,7 @@ def outside_basis(p, count):
 
 def fit_outside(v, first, second, degree, s):
     """P and Q of degree ≤ `degree` with P·first + Q·second = z^s·v, or None."""
-    count = len(v)
-    target = [F(0)] * s + v[:count - s]
-
-    def row(n):
-        return [first[n - d] if n >= d else F(0) for d in range(degree + 1)] + [
-            second[n - d] if n >= d else F(0) for d in range(degree + 1)]
-
-    unknowns = 2 * (degree + 1)
-    try:
-        x = solve([row(n) for n in range(unknowns)], target[:unknowns])
-    except StopIteration:
-        return None
-    if any(sum(c * v for c, v in zip(row(n), x)) != target[n] for n in range(unknowns, count)):
-        return None
-    return x[:degree + 1], x[degree + 1:]
+    return fit([F(0)] * s + v[:len(v) - s], first, second, degree)
 
 
 def outside_polynomials(p):
@@ -279,6 +270,17 @@ def outside_polynomials(p):
         assert check == Q_m, f"T of W_{j}, p = {p}, outside"
         out.append((P_m, T, []))
     return out
+
+
+def table_rows(table):
+    """A Polynomials table's initialiser rows, one per p and j, and its closing brace."""
+    lines = []
+    for p, row in enumerate(table):
+        lines.append(f"    {{  // p = {p}")
+        for j, e in enumerate(row):
+            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
+        lines.append("    },")
+    return lines + ["};"]
 
 
 def render():
@@ -343,12 +345,7 @@ def render():
         "",
         f"inline constexpr Polynomials kPolynomials[{MOST_POWER + 1}][{TERMS}] = {{",
     ]
-    for p, row in enumerate(table):
-        lines.append(f"    {{  // p = {p}")
-        for j, e in enumerate(row):
-            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
-        lines.append("    },")
-    lines.append("};")
+    lines += table_rows(table)
     lines += [
         "",
         "// Outside the source (m = l² > 1, z = 1/m), for p = 0..kMostOutsidePower:",
@@ -357,24 +354,14 @@ def render():
         f"inline constexpr int kMostOutsidePower = {MOST_OUTSIDE_POWER};",
         f"inline constexpr Polynomials kOutside[{MOST_OUTSIDE_POWER + 1}][{TERMS}] = {{",
     ]
-    for p, row in enumerate(outside):
-        lines.append(f"    {{  // p = {p}")
-        for j, e in enumerate(row):
-            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
-        lines.append("    },")
-    lines.append("};")
+    lines += table_rows(outside)
     lines += [
         "",
         "// For odd p outside, R̃ = (Q̃ − m·P̃)/(m − 1) (π in the coefficients): the derivative's terms in",
         "// 1/√(1 − z) are (z/2)·√(1 − z)·R̃, no cancellation next to the limb. Empty for even p.",
         f"inline constexpr Polynomials kOutsideSlope[{MOST_OUTSIDE_POWER + 1}][{TERMS}] = {{",
     ]
-    for p, row in enumerate(outside_slope):
-        lines.append(f"    {{  // p = {p}")
-        for j, e in enumerate(row):
-            lines.append(f"        {{{e[0]}, {e[1]}, {e[2]}, {e[3]}}},  // j = {j}")
-        lines.append("    },")
-    lines.append("};")
+    lines += table_rows(outside_slope)
     lines.append("")
     lines.append("inline constexpr double kCoefficients[] = {")
     for i in range(0, len(flat), 4):

@@ -52,21 +52,12 @@ PyObject* py_kernel(PyObject*, PyObject* args) {
 }
 
 // The paired kernels, as tuples: ellipke(m) -> (K, E), elliprf_elliprj_complete(c, p) -> (RF, RJ).
-PyObject* py_ellipke(PyObject*, PyObject* args) {
-    double m;
-    if (!PyArg_ParseTuple(args, "d", &m)) return nullptr;
-    const CalcResult<velmora::CompleteKE> r = velmora::ellipke(m);
-    if (!r) {
-        PyErr_SetString(PyExc_RuntimeError, r.error());
-        return nullptr;
-    }
-    return Py_BuildValue("(dd)", r->k, r->e);
-}
-
-PyObject* py_ellipke_complement(PyObject*, PyObject* args) {
+// ellipke(m) and ellipke_complement(x): the pair (K, E), a failure as RuntimeError.
+template <velmora::CalcResult<velmora::CompleteKE> (*Pair)(double)>
+PyObject* py_ke_pair(PyObject*, PyObject* args) {
     double x;
     if (!PyArg_ParseTuple(args, "d", &x)) return nullptr;
-    const CalcResult<velmora::CompleteKE> r = velmora::ellipke_complement(x);
+    const CalcResult<velmora::CompleteKE> r = Pair(x);
     if (!r) {
         PyErr_SetString(PyExc_RuntimeError, r.error());
         return nullptr;
@@ -708,8 +699,8 @@ PyMethodDef kMethods[] = {
     {"ellipk", py_kernel<velmora::ellipk, 1>, METH_VARARGS, nullptr},
     {"ellipe", py_kernel<velmora::ellipe, 1>, METH_VARARGS, nullptr},
     {"ellippi", py_kernel<velmora::ellippi, 2>, METH_VARARGS, nullptr},
-    {"ellipke", py_ellipke, METH_VARARGS, nullptr},
-    {"ellipke_complement", py_ellipke_complement, METH_VARARGS, nullptr},
+    {"ellipke", py_ke_pair<velmora::ellipke>, METH_VARARGS, nullptr},
+    {"ellipke_complement", py_ke_pair<velmora::ellipke_complement>, METH_VARARGS, nullptr},
     {"small_source_terms", py_small_source_terms, METH_VARARGS, nullptr},
     {"cel", py_kernel<velmora::cel, 4>, METH_VARARGS, nullptr},
     {"cel_sqrt_p", py_cel_sqrt_p, METH_VARARGS, nullptr},
