@@ -98,13 +98,14 @@ def test_centroid_reference_is_the_disk_integral(l, rho):
 
 
 def _small_source_script():
-    import importlib.util
+    """The generator's functions (run as a module, not as a script: nothing is written) and the
+    header it writes."""
     import pathlib
+    import runpy
+    import types
     path = pathlib.Path(__file__).resolve().parents[1] / "scripts" / "small_source_series.py"
-    spec = importlib.util.spec_from_file_location("small_source_series", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module, path.parents[1] / "src" / "models" / "small_source_series.hpp"
+    script = types.SimpleNamespace(**runpy.run_path(str(path), run_name="small_source_series"))
+    return script, path.parents[1] / "src" / "models" / "small_source_series.hpp"
 
 
 def test_small_source_header_is_its_script_output():

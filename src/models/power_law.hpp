@@ -89,7 +89,7 @@ public:
     bool uniform_only() const { return terms_.empty(); }
     // The law's weights by power, by_power[p] = Σ w_j over the terms with p_j = p (the uniform part at
     // 0), when every power with a non-zero weight is an integer below by_power.size(); false (and
-    // by_power unspecified) otherwise.
+    // by_power partly filled, to be ignored) otherwise.
     bool weights_by_power(std::span<double> by_power) const {
         std::fill(by_power.begin(), by_power.end(), 0.0);
         if (by_power.empty()) return false;

@@ -99,10 +99,10 @@ std::optional<SmallSourceSeries> SmallSourceSeries::make(const PowerLaw& law, do
     }
     if (!(2.0 * rho <= lo)) return std::nullopt;
 
-    // Σ_p w_p a_j ρ^(2j−1)/N times each tabulated polynomial, over the first `terms` terms from the
-    // smallest up; odd powers into the odd pair, even ones into the even pair.
-    // The weights of the table's W_j: a_j ρ^(2j−1) for the magnification, (2j − 1)a_j ρ^(2j−2) for its
-    // ∂/∂ρ at fixed l, and e_(j−1) ρ^(2j−2)/(2j − 1) (j ≥ 1) for the centroid's D (small_source.hpp).
+    // Σ_p w_p·(the j-th weight)/N times each tabulated polynomial, over the first `terms` terms from
+    // the smallest up; odd powers into the odd polynomials, even ones into the even. The weights of
+    // the table's W_j: a_j ρ^(2j−1) for the magnification, (2j − 1)a_j ρ^(2j−2) for its ∂/∂ρ at
+    // fixed l, and e_(j−1) ρ^(2j−2)/(2j − 1) (j ≥ 1) for the centroid's D (small_source.hpp).
     enum class Weights { value, rho_slope, centroid };
     const auto combine = [&](Region& region, std::size_t terms, const Table* table, std::size_t powers, Weights kind,
                              const Table* odd_slopes = nullptr) {
